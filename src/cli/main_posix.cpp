@@ -1,0 +1,81 @@
+// zantrel: the merge tool on the command line.
+//
+//   zantrel [-autoexit] [-hide] [save=PATTERN] FILE.xml FILE.xml ...
+//
+// The log goes to standard output as it is written. Exit status: 0 the output file
+// was saved, 1 a job started and did not save, 2 no job could start.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "app/app_info.hpp"
+#include "app/args.hpp"
+#include "app/settings.hpp"
+#include "job/intake.hpp"
+#include "job/save_question.hpp"
+#include "job/worker.hpp"
+#include "ui/log.hpp"
+#include "ui/text_log_view.hpp"
+
+namespace {
+
+using namespace zantrel;
+
+constexpr char kUsage[] =
+    "使い方: zantrel [-autoexit] [-hide] [save=保存先パターン] ファイル.xml ファイル.xml ...\n"
+    "  2つ以上のコメントファイルを1つに結合し、重複コメントを削除して保存します。\n"
+    "  save=  保存先のパターン。$file, $title, $date が最初のファイル名から置き換えられます\n"
+    "         (例: save=$title_all.xml)。省略時は Zantrel.ini の [main] save= を使います。\n"
+    "  終了コード: 0 保存した / 1 処理に失敗した / 2 処理を開始できなかった\n";
+
+class CommandLineHost final : public JobHost {
+ public:
+  CommandLineHost() : savePattern_(LoadSavePattern(GetAppInfo().settingsPath)) {}
+
+  std::wstring SavePattern() const override { return savePattern_; }
+  std::wstring StyleSheetPath() const override { return GetAppInfo().styleSheetPath; }
+  std::wstring AskSavePath(const std::wstring& seed) override {
+    // Scripts never hang on a question: ask only a person at a terminal.
+    if (::isatty(STDIN_FILENO) == 0) return {};
+    return AskSavePathOnTerminal(seed, stdin, stderr);
+  }
+  void JobFinished(bool saved) override {
+    (saved ? saved_ : failed_).fetch_add(1);
+  }
+  void RequestClose() override {}  // the program ends when its workers have
+
+  int ExitCode() const {
+    if (saved_.load() + failed_.load() == 0) return 2;
+    return failed_.load() == 0 ? 0 : 1;
+  }
+
+ private:
+  std::wstring savePattern_;
+  std::atomic<int> saved_{0};
+  std::atomic<int> failed_{0};
+};
+
+}  // namespace
+
+int main() {
+  const ArgumentList args = GetCommandArgs();
+  if (args.size() == 1 && args[0] == L"--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+
+  TextLogView view(stdout);
+  SetLogTarget(&view);
+  CommandLineHost host;
+  if (args.empty()) {
+    AppendLog(L"結合するコメントファイルをまとめてドラッグ&ドロップして下さい");
+    std::fputs(kUsage, stderr);
+  } else {
+    AppendLog(GetRawCommandLine());
+    SubmitJob(args, host);
+  }
+  WaitForWorkers();
+  SetLogTarget(nullptr);
+  return host.ExitCode();
+}

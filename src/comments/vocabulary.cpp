@@ -1,0 +1,21 @@
+#include "comments/vocabulary.hpp"
+
+#include <boost/lexical_cast.hpp>
+
+namespace zantrel {
+
+std::wstring GetAttributeText(const xml::Node& element, const std::wstring& name,
+                              const std::wstring& defaultText) {
+  std::wstring value;
+  return xml::GetAttribute(element, name, value) ? value : defaultText;
+}
+
+std::int64_t GetAttributeValue(const std::wstring& name, const xml::Node& element,
+                               std::int64_t defaultValue) {
+  const std::wstring text =
+      GetAttributeText(element, name, boost::lexical_cast<std::wstring>(defaultValue));
+  // A malformed value is never replaced by the default: it fails the caller.
+  return boost::lexical_cast<std::int64_t>(text);
+}
+
+}  // namespace zantrel

@@ -1,0 +1,30 @@
+#include "engine/documents.hpp"
+
+#include "job/paths.hpp"
+
+namespace zantrel {
+
+HResult CreateDomDocument(DocumentHandle& doc) noexcept { return xml::CreateDocument(doc); }
+
+void LoadDocument(const std::wstring& path, DocumentHandle& doc) {
+  if (CreateDomDocument(doc) < 0)
+    throw CallTextError("pDoc.CreateInstance( __uuidof( MSXML2::DOMDocument ) )");
+  const bool loaded = PathExists(path) ? xml::Load(doc, path, xml::LoadPolicy::Input)
+                                       : xml::LoadXml(doc, path, xml::LoadPolicy::Input);
+  if (!loaded) throw CallTextError("pDoc->load()[loadXML()]");
+}
+
+void SaveDocument(const DocumentHandle& doc, const std::wstring& path) { xml::Save(doc, path); }
+
+void ApplyStyleSheet(const std::wstring& styleSheetPath, const DocumentHandle& source,
+                     const DocumentHandle& destination) {
+  DocumentHandle styleSheet;
+  if (CreateDomDocument(styleSheet) < 0)
+    throw CallTextError("pXslt.CreateInstance( __uuidof( MSXML2::DOMDocument ) )");
+  if (!xml::Load(styleSheet, styleSheetPath, xml::LoadPolicy::StyleSheet))
+    throw CallTextError("pXslt->loadXML()");  // worded so, although the call is a file load
+  if (!destination) throw ComError(kEPointer);
+  xml::TransformNodeToObject(source, styleSheet, destination);
+}
+
+}  // namespace zantrel

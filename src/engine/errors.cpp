@@ -1,0 +1,51 @@
+#include "engine/errors.hpp"
+
+#include <cstdio>
+
+#include "job/paths.hpp"
+
+namespace zantrel {
+
+std::wstring FormatComMessage(HResult code, std::optional<std::wstring_view> systemText) {
+  if (systemText && !systemText->empty()) {
+    std::wstring text(*systemText);
+    if (text.size() > 1 && text.back() == L'\n') {
+      text.pop_back();
+      if (!text.empty() && text.back() == L'\r') text.pop_back();
+    }
+    return text;
+  }
+  const auto ucode = static_cast<std::uint32_t>(code);
+  wchar_t buf[32];
+  if (ucode >= 0x80040201u && ucode <= 0x8004FFFFu) {
+    std::swprintf(buf, 32, L"IDispatch error #%d", static_cast<int>((ucode & 0xFFFFu) - 0x200u));
+  } else {
+    std::swprintf(buf, 32, L"Unknown error 0x%0lX", static_cast<unsigned long>(ucode));
+  }
+  return buf;
+}
+
+#if !defined(_WIN32)
+std::vector<std::wstring> ComErrorReport(const ComError& error) {
+  std::vector<std::wstring> lines;
+  if (!error.ErrorMessage().empty()) lines.push_back(error.ErrorMessage());
+  if (error.Description()) lines.push_back(*error.Description());
+  return lines;
+}
+#endif
+
+void WriteComErrorReport(const ComError& error, LogCallback log) {
+  try {
+    for (const auto& line : ComErrorReport(error)) log(line);
+  } catch (...) {
+  }
+}
+
+void WriteCallTextErrorReport(const std::exception& error, LogCallback log) {
+  try {
+    log(AnsiToWide(error.what()));
+  } catch (...) {
+  }
+}
+
+}  // namespace zantrel

@@ -1,0 +1,45 @@
+// The two error kinds with which every failure of a job travels to the log.
+//
+//   ComError      a failed call of the XML component: code, message text, optional
+//                 description. Reported as the message text line, then the
+//                 description line when there is one (an empty one still counts).
+//   CallTextError the program's own checks: a fixed ASCII text naming the failing
+//                 call, e.g. "pDoc->load()[loadXML()]". Reported as one line.
+//
+// Any std::exception (a conversion error, bad_alloc) is reported like a call-text
+// error: its what() text as one line. Catch ComError before std::exception.
+// Any thread; the report functions never throw.
+#pragma once
+
+#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/log.hpp"
+
+#if defined(_WIN32)
+#include "engine/com_error_win.hpp"
+#else
+#include "engine/com_error_posix.hpp"
+#endif
+
+namespace zantrel {
+
+class CallTextError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The message text of a code: the system's text without a final line feed (and
+// the carriage return before it), or when there is none "IDispatch error #n" for
+// 0x80040201..0x8004FFFF and "Unknown error 0x%lX" for every other code.
+std::wstring FormatComMessage(HResult code, std::optional<std::wstring_view> systemText);
+
+std::vector<std::wstring> ComErrorReport(const ComError& error);
+void WriteComErrorReport(const ComError& error, LogCallback log);
+void WriteCallTextErrorReport(const std::exception& error, LogCallback log);
+
+}  // namespace zantrel

@@ -1,0 +1,124 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "engine/errors.hpp"
+#include "engine/file_io.hpp"
+#include "job/paths.hpp"
+#include "job/text.hpp"
+
+namespace zantrel {
+namespace {
+
+// Read before any thread starts: umask() can only be read by setting it.
+const mode_t kProcessUmask = [] {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}();
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const noexcept { return fd_; }
+  // Closes now and reports the result: a delayed write error shows up here.
+  int Close() noexcept {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc;
+  }
+
+ private:
+  int fd_;
+};
+
+// Removes the temporary file unless the rename took it over.
+class TempFileGuard {
+ public:
+  explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+  ~TempFileGuard() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  void Commit() noexcept { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+[[noreturn]] void ThrowErrno(int error, const std::wstring& path) {
+  throw ComError::FromErrno(error, path);
+}
+
+}  // namespace
+
+bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
+  // O_NONBLOCK: opening a pipe named like an input must not hang the job.
+  UniqueFd fd(::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (st.st_size > INT_MAX) return false;  // the parser takes an int length
+  bytes.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bytes.resize(done);  // a file that shrank while read
+  return true;
+}
+
+void WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+  std::string target = WideToUtf8(path);
+  mode_t mode = 0666 & ~kProcessUmask;
+
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    // Replace the file the link points to, not the link itself.
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(target.c_str(), nullptr), &std::free);
+    if (real) target = real.get();
+  }
+  if (::stat(target.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR, path);
+    // Renaming over a read-only file would succeed; refuse it as a plain write would.
+    if (::access(target.c_str(), W_OK) != 0) ThrowErrno(errno, path);
+    mode = st.st_mode & 07777;
+  }
+
+  const std::size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = target.substr(dir.size());
+  std::string temp = dir + "." + name + ".XXXXXX";
+  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (fd.get() < 0) ThrowErrno(errno, path);
+  TempFileGuard guard(temp);
+
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowErrno(errno, path);
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fchmod(fd.get(), mode) != 0) ThrowErrno(errno, path);
+  if (::fsync(fd.get()) != 0) ThrowErrno(errno, path);
+  if (fd.Close() != 0) ThrowErrno(errno, path);
+  if (::rename(temp.c_str(), target.c_str()) != 0) ThrowErrno(errno, path);
+  guard.Commit();
+}
+
+}  // namespace zantrel

@@ -1,0 +1,28 @@
+// The merge job driver: from the list of input files to the saved, transformed
+// file, writing the job's progress log.
+//
+// Worker thread of a job. The driver owns its copy of the inputs and every
+// document; nothing survives the call. Expected early stops (fewer than two inputs,
+// a missing input, a missing style sheet) log one line and return false. Every
+// other failure passes out as ComError or std::exception (the caller reports it),
+// except a failing last_res update, which is logged and the job goes on to save.
+// The output is written once, all or nothing, as the last step.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "ui/log.hpp"
+
+namespace zantrel {
+
+bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
+                 const std::wstring& outputPath, std::vector<std::wstring> inputs);
+
+// "4月6日9時5分7秒": month, day, hour, minute, second without leading zeros.
+std::wstring FormatTimeText(const std::tm& local);
+// The time text of now, from one reading of the clock.
+std::wstring CurrentTimeText();
+
+}  // namespace zantrel

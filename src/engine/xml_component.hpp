@@ -1,0 +1,91 @@
+// The XML component as the program uses it: documents, XPath selection of one
+// node, the chat list, moving and removing nodes, attributes, load, save and XSLT.
+// Two back ends implement it: libxml2 + libxslt (xml_component_libxml.cpp) and the
+// system COM component (xml_component_msxml.cpp).
+//
+// Threads: a document and its nodes are used on the thread that created them.
+// Ownership: a DocumentHandle owns its document; a Node is a handle that stays valid
+// while its document lives (the COM back end counts references, libxml2's does not:
+// never keep a Node past its document or past its own removal).
+// Failures: a failed component call throws ComError (E_POINTER for a call on an
+// empty handle); load answers false; nothing is written to the log here.
+//
+// Hostile input: Load refuses any document that carries a DTD, resolves nothing
+// external and reaches no network. Style sheets may read local files (document(),
+// xsl:include) but may not write files, create folders or use the network.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/errors.hpp"
+
+namespace zantrel::xml {
+
+struct Document;
+struct DocumentDeleter {
+  void operator()(Document* doc) const noexcept;
+};
+using DocumentHandle = std::unique_ptr<Document, DocumentDeleter>;
+
+class Node {
+ public:
+  Node() noexcept = default;
+  explicit Node(void* impl) noexcept;  // back end only: adopts one reference
+  Node(const Node& other) noexcept;
+  Node(Node&& other) noexcept;
+  Node& operator=(Node other) noexcept;
+  ~Node();
+
+  explicit operator bool() const noexcept { return impl_ != nullptr; }
+  void* Impl() const noexcept { return impl_; }
+
+ private:
+  void* impl_ = nullptr;
+};
+
+// What a document is loaded for: inputs get the strict policy.
+enum class LoadPolicy { Input, StyleSheet };
+
+// Releases what the handle held and creates a fresh empty document into it.
+// Returns a negative code, with the handle empty, on failure.
+HResult CreateDocument(DocumentHandle& handle) noexcept;
+
+// Parses a file / a text into the document. False when it is not well-formed, is
+// refused by the policy, or cannot be read (a directory, no rights).
+bool Load(const DocumentHandle& doc, const std::wstring& path, LoadPolicy policy);
+bool LoadXml(const DocumentHandle& doc, const std::wstring& text, LoadPolicy policy);
+
+// Writes the document to the path (a transform result as its style sheet's
+// xsl:output says). All or nothing: a failed save leaves the old file untouched.
+void Save(const DocumentHandle& doc, const std::wstring& path);
+
+// The style sheet applied to the source, the result placed in the destination.
+void TransformNodeToObject(const DocumentHandle& source, const DocumentHandle& styleSheet,
+                           const DocumentHandle& destination);
+
+// The root element into `root` (empty when the document has none). A negative
+// result means the component failed to answer.
+HResult GetDocumentElement(const DocumentHandle& doc, Node& root);
+
+// First node that the XPath expression selects from `context`, or an empty Node.
+Node SelectSingleNode(const Node& context, const std::wstring& xpath);
+
+// Every descendant element of that name, in document order: a snapshot that stays
+// valid while its nodes are moved or removed.
+std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& name);
+
+// Moves `child` (of this or another document) to the end of `parent`.
+void AppendChild(const Node& parent, const Node& child);
+// Removes a direct child; anything else fails with a ComError. The removed node is
+// gone: `child` must not be used afterwards.
+void RemoveChild(const Node& parent, const Node& child);
+
+// The node as an element, or an empty Node when it is none.
+Node AsElement(const Node& node);
+// False when the attribute is absent.
+bool GetAttribute(const Node& element, const std::wstring& name, std::wstring& value);
+void SetAttribute(const Node& element, const std::wstring& name, const std::wstring& value);
+
+}  // namespace zantrel::xml

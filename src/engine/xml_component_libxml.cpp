@@ -1,0 +1,423 @@
+// The XML component on libxml2 + libxslt.
+//
+// Codes, message texts and descriptions: a failed parse is no error (load answers
+// false). Other failures raise ComError with E_FAIL (E_POINTER for an empty handle,
+// E_INVALIDARG for a node that is not where the call needs it, E_OUTOFMEMORY for
+// allocation), the Windows system text of that code as message text, and the
+// messages libxml2 / libxslt reported during the call as description.
+#include <libexslt/exslt.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xpath.h>
+#include <libxslt/security.h>
+#include <libxslt/transform.h>
+#include <libxslt/xslt.h>
+#include <libxslt/xsltInternals.h>
+#include <libxslt/xsltutils.h>
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "engine/file_io.hpp"
+#include "engine/xml_component.hpp"
+#include "job/paths.hpp"
+#include "job/text.hpp"
+
+namespace zantrel::xml {
+namespace {
+
+// --- owners for every libxml2 / libxslt handle ---
+struct FreeDoc { void operator()(xmlDoc* p) const noexcept { xmlFreeDoc(p); } };
+struct FreeNode { void operator()(xmlNode* p) const noexcept { xmlFreeNode(p); } };
+struct FreeParserCtxt { void operator()(xmlParserCtxt* p) const noexcept { xmlFreeParserCtxt(p); } };
+struct FreeXPathContext { void operator()(xmlXPathContext* p) const noexcept { xmlXPathFreeContext(p); } };
+struct FreeXPathObject { void operator()(xmlXPathObject* p) const noexcept { xmlXPathFreeObject(p); } };
+struct FreeTransformCtxt { void operator()(xsltTransformContext* p) const noexcept { xsltFreeTransformContext(p); } };
+struct FreeSecurityPrefs { void operator()(xsltSecurityPrefs* p) const noexcept { xsltFreeSecurityPrefs(p); } };
+struct FreeStylesheet { void operator()(xsltStylesheet* p) const noexcept { xsltFreeStylesheet(p); } };
+struct FreeXmlChar { void operator()(xmlChar* p) const noexcept { xmlFree(p); } };
+
+using DocPtr = std::unique_ptr<xmlDoc, FreeDoc>;
+using NodePtr = std::unique_ptr<xmlNode, FreeNode>;
+using ParserCtxtPtr = std::unique_ptr<xmlParserCtxt, FreeParserCtxt>;
+using XPathContextPtr = std::unique_ptr<xmlXPathContext, FreeXPathContext>;
+using XPathObjectPtr = std::unique_ptr<xmlXPathObject, FreeXPathObject>;
+using TransformCtxtPtr = std::unique_ptr<xsltTransformContext, FreeTransformCtxt>;
+using SecurityPrefsPtr = std::unique_ptr<xsltSecurityPrefs, FreeSecurityPrefs>;
+using StylesheetPtr = std::unique_ptr<xsltStylesheet, FreeStylesheet>;
+using XmlCharPtr = std::unique_ptr<xmlChar, FreeXmlChar>;
+
+const xmlChar* Bytes(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
+
+// Style sheets recursing without end stop here instead of exhausting the stack.
+constexpr int kMaxTemplateDepth = 1000;
+// At most this much library error text is kept per call: a hostile file must not
+// grow it without bound.
+constexpr std::size_t kMaxErrorText = 4096;
+
+// --- errors: collected per thread while a call runs, never thrown from a callback ---
+struct ErrorText {
+  std::string text;
+};
+thread_local ErrorText* t_errors = nullptr;
+
+void AppendError(const char* message) {
+  if (t_errors == nullptr || message == nullptr) return;
+  std::string& text = t_errors->text;
+  if (text.size() >= kMaxErrorText) return;
+  text.append(message, std::min(std::strlen(message), kMaxErrorText - text.size()));
+}
+
+void StructuredErrorHandler(void* /*ctx*/, xmlErrorPtr error) {
+  if (error == nullptr || error->level == XML_ERR_WARNING) return;
+  char head[64];
+  std::snprintf(head, sizeof head, error->line > 0 ? "line %d: " : "", error->line);
+  AppendError(head);
+  AppendError(error->message);
+}
+
+void GenericErrorHandler(void* /*ctx*/, const char* format, ...) {
+  char buf[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  AppendError(buf);
+}
+
+// Gathers what the libraries report during one component call on this thread.
+class ErrorScope {
+ public:
+  ErrorScope() : previous_(t_errors) {
+    t_errors = &errors_;
+    xmlSetStructuredErrorFunc(nullptr, &StructuredErrorHandler);
+    xmlSetGenericErrorFunc(nullptr, &GenericErrorHandler);
+  }
+  ErrorScope(const ErrorScope&) = delete;
+  ErrorScope& operator=(const ErrorScope&) = delete;
+  ~ErrorScope() { t_errors = previous_; }
+
+  // The collected text, or `fallback` when the libraries said nothing.
+  std::wstring Description(const wchar_t* fallback) const {
+    std::string text = errors_.text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+      text.pop_back();
+    return text.empty() ? std::wstring(fallback) : Utf8ToWide(text);
+  }
+
+ private:
+  ErrorText errors_;
+  ErrorText* previous_;
+};
+
+// Input parsers carry this mark; the entity loader refuses everything for them.
+struct InputParse {
+  bool refusedDtd = false;
+};
+
+xmlExternalEntityLoader g_defaultLoader = nullptr;
+
+xmlParserInputPtr GuardedEntityLoader(const char* url, const char* id, xmlParserCtxtPtr ctxt) {
+  if (ctxt != nullptr && ctxt->_private != nullptr) {
+    AppendError("external resources are not loaded for input documents\n");
+    return nullptr;
+  }
+  // Style sheets: local files only.
+  if (url != nullptr && (std::strstr(url, "://") != nullptr) &&
+      std::strncmp(url, "file://", 7) != 0) {
+    AppendError("network access is not allowed\n");
+    return nullptr;
+  }
+  return g_defaultLoader(url, id, ctxt);
+}
+
+void InitLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    xmlInitParser();
+    xsltInit();
+    exsltRegisterAll();
+    g_defaultLoader = xmlGetExternalEntityLoader();
+    xmlSetExternalEntityLoader(&GuardedEntityLoader);
+    // libxslt's generic error hook is process-wide; it forwards to the calling
+    // thread's collector.
+    xsltSetGenericErrorFunc(nullptr, &GenericErrorHandler);
+  });
+}
+
+// A document type declaration ends the parse at once: no entity of it is ever read.
+void RefuseDocumentType(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  if (auto* mark = static_cast<InputParse*>(ctxt->_private)) mark->refusedDtd = true;
+  AppendError("documents with a document type declaration are not accepted\n");
+  xmlStopParser(ctxt);
+}
+
+}  // namespace
+
+struct Document {
+  // A transform result keeps its style sheet for xsl:output at save time; it must
+  // outlive the result tree, so it is declared first.
+  std::shared_ptr<xsltStylesheet> outputStyle;
+  DocPtr doc;
+  // Removed nodes live on until the document goes: a snapshot may still name nodes
+  // inside them. Freed before `doc`, whose dictionary holds their names.
+  std::vector<NodePtr> detached;
+
+  void Reset(DocPtr replacement, std::shared_ptr<xsltStylesheet> style = nullptr) {
+    detached.clear();
+    doc = std::move(replacement);
+    outputStyle = std::move(style);
+    if (doc) doc->_private = this;  // lets a node find its owner record
+  }
+};
+
+void DocumentDeleter::operator()(Document* doc) const noexcept {
+  std::unique_ptr<Document> owned(doc);
+}
+
+Node::Node(void* impl) noexcept : impl_(impl) {}
+Node::Node(const Node& other) noexcept = default;
+Node::Node(Node&& other) noexcept : impl_(other.impl_) { other.impl_ = nullptr; }
+Node& Node::operator=(Node other) noexcept {
+  std::swap(impl_, other.impl_);
+  return *this;
+}
+Node::~Node() = default;
+
+namespace {
+
+Document& Require(const DocumentHandle& handle) {
+  if (!handle || !handle->doc) throw ComError(kEPointer);
+  return *handle;
+}
+
+xmlNode* Require(const Node& node) {
+  if (!node) throw ComError(kEPointer);
+  return static_cast<xmlNode*>(node.Impl());
+}
+
+bool Parse(Document& target, const std::string& bytes, const char* url, const char* encoding,
+           LoadPolicy policy) {
+  ErrorScope errors;
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
+  ParserCtxtPtr ctxt(xmlNewParserCtxt());
+  if (!ctxt) throw ComError(kEOutOfMemory);
+  InputParse mark;
+  int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
+  if (policy == LoadPolicy::Input) {
+    ctxt->_private = &mark;
+    ctxt->sax->internalSubset = &RefuseDocumentType;
+  } else {
+    // Style sheets are the user's own files: entities are expanded (within the
+    // library's amplification limits), external DTDs are not fetched.
+    options |= XML_PARSE_NOENT | XML_PARSE_NOCDATA;
+  }
+  DocPtr parsed(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url,
+                                  encoding, options));
+  if (!parsed || mark.refusedDtd || !ctxt->wellFormed) return false;
+  target.Reset(std::move(parsed));
+  return true;
+}
+
+}  // namespace
+
+HResult CreateDocument(DocumentHandle& handle) noexcept {
+  handle.reset();
+  try {
+    InitLibraries();
+    DocPtr doc(xmlNewDoc(BAD_CAST "1.0"));
+    if (!doc) return kEOutOfMemory;
+    auto created = std::make_unique<Document>();
+    created->Reset(std::move(doc));
+    handle = DocumentHandle(created.release());
+    return kSOk;
+  } catch (...) {
+    return kEOutOfMemory;
+  }
+}
+
+bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy) {
+  Document& doc = Require(handle);
+  std::string bytes;
+  if (!ReadRegularFile(path, bytes)) return false;
+  return Parse(doc, bytes, WideToUtf8(path).c_str(), nullptr, policy);
+}
+
+bool LoadXml(const DocumentHandle& handle, const std::wstring& text, LoadPolicy policy) {
+  Document& doc = Require(handle);
+  // The text is already characters: a declared encoding must not reinterpret it.
+  return Parse(doc, WideToUtf8(text), nullptr, "UTF-8", policy);
+}
+
+void Save(const DocumentHandle& handle, const std::wstring& path) {
+  Document& doc = Require(handle);
+  ErrorScope errors;
+  xmlChar* raw = nullptr;
+  int length = 0;
+  if (doc.outputStyle) {
+    if (xsltSaveResultToString(&raw, &length, doc.doc.get(), doc.outputStyle.get()) != 0)
+      throw ComError(kEFail, errors.Description(L"the result could not be serialised"));
+  } else {
+    xmlDocDumpFormatMemoryEnc(doc.doc.get(), &raw, &length, "UTF-8", 1);
+    if (raw == nullptr) throw ComError(kEFail, errors.Description(L"the document could not be serialised"));
+  }
+  XmlCharPtr text(raw);  // null for an empty result: an empty file is written
+  WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(raw),
+                                              raw == nullptr ? 0 : static_cast<std::size_t>(length)));
+}
+
+void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHandle& styleHandle,
+                           const DocumentHandle& destinationHandle) {
+  Document& source = Require(sourceHandle);
+  Document& styleDoc = Require(styleHandle);
+  Document& destination = Require(destinationHandle);
+  ErrorScope errors;
+
+  // The compiled sheet takes its document over and rewrites it; work on a copy so
+  // the caller's document stays as it was.
+  DocPtr copy(xmlCopyDoc(styleDoc.doc.get(), 1));
+  if (!copy) throw ComError(kEOutOfMemory);
+  StylesheetPtr compiled(xsltParseStylesheetDoc(copy.get()));
+  if (!compiled) throw ComError(kEFail, errors.Description(L"the style sheet is not valid XSLT"));
+  copy.release();  // owned by the compiled sheet from here on
+  std::shared_ptr<xsltStylesheet> style(compiled.release(), FreeStylesheet());
+
+  SecurityPrefsPtr prefs(xsltNewSecurityPrefs());
+  if (!prefs) throw ComError(kEOutOfMemory);
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid);
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_CREATE_DIRECTORY, xsltSecurityForbid);
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid);
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid);
+
+  TransformCtxtPtr ctxt(xsltNewTransformContext(style.get(), source.doc.get()));
+  if (!ctxt) throw ComError(kEOutOfMemory);
+  if (xsltSetCtxtSecurityPrefs(prefs.get(), ctxt.get()) != 0) throw ComError(kEFail);
+  ctxt->maxTemplateDepth = kMaxTemplateDepth;
+  ctxt->parserOptions |= XML_PARSE_NONET;
+
+  DocPtr result(xsltApplyStylesheetUser(style.get(), source.doc.get(), nullptr, nullptr, nullptr,
+                                        ctxt.get()));
+  if (!result || ctxt->state != XSLT_STATE_OK)
+    throw ComError(kEFail, errors.Description(L"the style sheet could not be applied"));
+  destination.Reset(std::move(result), std::move(style));
+}
+
+HResult GetDocumentElement(const DocumentHandle& handle, Node& root) {
+  if (!handle || !handle->doc) return kEPointer;
+  root = Node(xmlDocGetRootElement(handle->doc.get()));
+  return kSOk;
+}
+
+Node SelectSingleNode(const Node& context, const std::wstring& xpath) {
+  xmlNode* node = Require(context);
+  ErrorScope errors;
+  XPathContextPtr xp(xmlXPathNewContext(node->doc));
+  if (!xp) throw ComError(kEOutOfMemory);
+  xp->node = node;
+  const std::string expr = WideToUtf8(xpath);
+  XPathObjectPtr result(xmlXPathEvalExpression(Bytes(expr), xp.get()));
+  if (!result) throw ComError(kEFail, errors.Description(L"the XPath expression is not valid"));
+  if (result->type != XPATH_NODESET || result->nodesetval == nullptr ||
+      result->nodesetval->nodeNr == 0)
+    return Node();
+  return Node(result->nodesetval->nodeTab[0]);
+}
+
+namespace {
+
+bool HasQualifiedName(const xmlNode* node, const std::string& name) {
+  if (node->ns == nullptr || node->ns->prefix == nullptr)
+    return xmlStrEqual(node->name, Bytes(name)) != 0;
+  const auto* prefix = reinterpret_cast<const char*>(node->ns->prefix);
+  const std::size_t n = std::strlen(prefix);
+  return name.size() > n && name.compare(0, n, prefix) == 0 && name[n] == ':' &&
+         xmlStrEqual(node->name, Bytes(name) + n + 1) != 0;
+}
+
+}  // namespace
+
+std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& name) {
+  xmlNode* root = Require(element);
+  const std::string wanted = WideToUtf8(name);
+  std::vector<Node> found;
+  // Iterative walk: nesting depth must not cost stack.
+  xmlNode* cur = root->children;
+  while (cur != nullptr) {
+    if (cur->type == XML_ELEMENT_NODE) {
+      if (HasQualifiedName(cur, wanted)) found.emplace_back(cur);
+      if (cur->children != nullptr) {
+        cur = cur->children;
+        continue;
+      }
+    }
+    while (cur != root && cur->next == nullptr) cur = cur->parent;
+    cur = cur == root ? nullptr : cur->next;
+  }
+  return found;
+}
+
+void AppendChild(const Node& parentNode, const Node& childNode) {
+  xmlNode* parent = Require(parentNode);
+  xmlNode* child = Require(childNode);
+  if (child->type != XML_ELEMENT_NODE)
+    throw ComError(kEInvalidArg, L"only elements are moved");
+  for (const xmlNode* a = parent; a != nullptr; a = a->parent)
+    if (a == child) throw ComError(kEInvalidArg, L"a node cannot be appended inside itself");
+  ErrorScope errors;
+  xmlUnlinkNode(child);
+  if (child->doc != parent->doc) {
+    // Trap: the node's names live in its old document's dictionary. Adopting
+    // re-homes them; a plain add would leave them to die with the old document.
+    if (xmlDOMWrapAdoptNode(nullptr, child->doc, child, parent->doc, parent, 0) != 0) {
+      NodePtr lost(child);
+      throw ComError(kEFail, errors.Description(L"the node could not be moved"));
+    }
+  }
+  if (xmlAddChild(parent, child) == nullptr) {
+    NodePtr lost(child);
+    throw ComError(kEFail, errors.Description(L"the node could not be appended"));
+  }
+}
+
+void RemoveChild(const Node& parentNode, const Node& childNode) {
+  xmlNode* parent = Require(parentNode);
+  xmlNode* child = Require(childNode);
+  if (child->parent != parent) throw ComError(kEInvalidArg, L"the node is not a child of this node");
+  auto* owner = static_cast<Document*>(child->doc->_private);
+  if (owner == nullptr) throw ComError(kEFail, L"the node belongs to no document");
+  xmlUnlinkNode(child);
+  // Parked, not freed: a snapshot may still name nodes inside it.
+  owner->detached.emplace_back(child);
+}
+
+Node AsElement(const Node& node) {
+  if (!node) return Node();
+  auto* n = static_cast<xmlNode*>(node.Impl());
+  return n->type == XML_ELEMENT_NODE ? node : Node();
+}
+
+bool GetAttribute(const Node& element, const std::wstring& name, std::wstring& value) {
+  xmlNode* node = Require(element);
+  const std::string key = WideToUtf8(name);
+  XmlCharPtr text(xmlGetNoNsProp(node, Bytes(key)));
+  if (!text) return false;
+  value = Utf8ToWide(reinterpret_cast<const char*>(text.get()));
+  return true;
+}
+
+void SetAttribute(const Node& element, const std::wstring& name, const std::wstring& value) {
+  xmlNode* node = Require(element);
+  ErrorScope errors;
+  const std::string key = WideToUtf8(name);
+  const std::string text = WideToUtf8(value);
+  if (xmlSetProp(node, Bytes(key), Bytes(text)) == nullptr)
+    throw ComError(kEFail, errors.Description(L"the attribute could not be set"));
+}
+
+}  // namespace zantrel::xml

@@ -1,0 +1,26 @@
+// Job intake: from a list of dropped or named items to a started job.
+//
+// SubmitJob keeps the existing ".xml" items (made absolute), sorts them, lists them
+// in the log, builds the output path and starts the worker; every refusal is one
+// log line and, with auto-exit, a close request. Main thread; never throws for bad
+// input (only on allocation failure).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/args.hpp"
+#include "job/job_host.hpp"
+
+namespace zantrel {
+
+bool SubmitJob(const ArgumentList& files, JobHost& host);
+
+// Every entry made absolute; kept when it names an existing item whose extension
+// lower-cases to ".xml". Order kept, duplicates kept. True when any remain.
+bool FilterInputFiles(const ArgumentList& files, std::vector<std::wstring>& accepted);
+
+// Stable sort by UTF-16 code units (upper-case ASCII before lower-case).
+void SortInputFiles(std::vector<std::wstring>& files);
+
+}  // namespace zantrel

@@ -1,0 +1,27 @@
+// Text conversions at the platform boundary.
+//
+// All program text is std::wstring (UTF-16 on Windows, UTF-32 elsewhere). These
+// helpers cross to UTF-8 (file names and XML on POSIX) and count UTF-16 code units
+// where the tool's rules do (log bound, path order). Pure functions, any thread.
+// Invalid input never throws: malformed sequences become U+FFFD.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zantrel {
+
+std::string WideToUtf8(std::wstring_view text);
+std::wstring Utf8ToWide(std::string_view text);
+
+std::u16string WideToUtf16(std::wstring_view text);
+std::wstring Utf16ToWide(std::u16string_view text);
+
+// Number of UTF-16 code units the text occupies.
+std::size_t Utf16Length(std::wstring_view text);
+
+// Plain code-unit order of the UTF-16 forms: what a wide-string compare gives on
+// Windows. Characters beyond the BMP sort as their surrogates, i.e. below U+E000.
+bool Utf16Less(std::wstring_view a, std::wstring_view b);
+
+}  // namespace zantrel
