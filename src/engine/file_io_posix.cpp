@@ -94,8 +94,10 @@ void WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
   }
   if (::stat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR, path);
-    // Renaming over a read-only file would succeed; refuse it as a plain write would.
+    // Renaming over a read-only file would succeed; refuse it. A file without any
+    // write bit counts as read-only even for the superuser.
     if (::access(target.c_str(), W_OK) != 0) ThrowErrno(errno, path);
+    if ((st.st_mode & 0222) == 0) ThrowErrno(EACCES, path);
     mode = st.st_mode & 07777;
   }
 

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include "app/args.hpp"
+#include "app/settings.hpp"
+#include "job/text.hpp"
+#include "test_support.hpp"
+
+namespace zantrel {
+namespace {
+
+TEST(ArgumentList, OptionsAreExactAndCaseSensitive) {
+  struct Case {
+    ArgumentList args;
+    bool hidden, autoExit;
+  };
+  const Case cases[] = {
+      {{}, false, false},
+      {{L"-hide"}, true, true},
+      {{L"-autoexit"}, false, true},
+      {{L"a.xml", L"-HIDE", L"/hide", L"-hide=", L" -hide"}, false, false},
+      {{L"-AUTOEXIT", L"autoexit"}, false, false},
+      {{L"x", L"-autoexit", L"-hide"}, true, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsHidden(c.args), c.hidden);
+    EXPECT_EQ(IsAutoExit(c.args), c.autoExit);
+  }
+}
+
+TEST(ArgumentList, LastSaveValueWins) {
+  struct Case {
+    ArgumentList args;
+    std::wstring value;
+  };
+  const Case cases[] = {
+      {{}, L"dflt"},
+      {{L"save=a", L"save=b"}, L"b"},
+      {{L"save=a", L"save="}, L""},
+      {{L"xsave=a", L"SAVE=b", L" save=c"}, L"dflt"},
+      {{L"save=save=x"}, L"save=x"},
+      {{L"save=$title ($date).xml"}, L"$title ($date).xml"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GetOptionValue(c.args, L"save=", L"dflt"), c.value);
+}
+
+TEST(ArgumentList, RawCommandLineQuotesBlanksAndEmptyArguments) {
+  EXPECT_EQ(JoinCommandLine({L"/opt/z/zantrel", L"a.xml", L"my file.xml", L"", L"save=x y"}),
+            L"/opt/z/zantrel a.xml \"my file.xml\" \"\" \"save=x y\"");
+  // This test program was started with its own arguments: the list skips the program.
+  const ArgumentList args = GetCommandArgs();
+  const std::wstring raw = GetRawCommandLine();
+  EXPECT_NE(raw.find(L"zantrel_unit_tests"), std::wstring::npos);
+  for (const auto& arg : args) EXPECT_NE(raw.find(arg), std::wstring::npos);
+}
+
+TEST(Settings, FindsTheSaveKeyAsTheIniRoutinesDo) {
+  struct Case {
+    const char* name;
+    std::wstring content;
+    std::optional<std::wstring> value;
+  };
+  const Case cases[] = {
+      {"plain", L"[main]\nsave=D:\\m\\$title.xml\n", L"D:\\m\\$title.xml"},
+      {"case and blanks", L"[ MAIN ]\r\n  SAVE =  x.xml  \r\n", L"x.xml"},
+      {"quoted", L"[main]\nsave=\" a b \"\n", L" a b "},
+      {"other section", L"[other]\nsave=no\n[main]\nleft=1\n", std::nullopt},
+      {"first wins", L"[main]\nsave=1\nsave=2\n", L"1"},
+      {"comment", L"[main]\n;save=x\n", std::nullopt},
+      {"japanese", L"[main]\nsave=$title_結合済み.xml\n", L"$title_結合済み.xml"},
+      {"empty value", L"[main]\nsave=\n", L""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FindIniValue(c.content, L"main", L"save"), c.value);
+  }
+}
+
+TEST(Settings, ReadsUtf8AndUtf16Files) {
+  test::TempDir dir;
+  const std::wstring pattern = L"保存/$title.xml";
+  test::WriteFile(dir / L"utf8.ini", "\xEF\xBB\xBF[main]\nsave=" + WideToUtf8(pattern) + "\nwidth=500\n");
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t u : WideToUtf16(L"[main]\r\nsave=" + pattern + L"\r\n")) {
+    utf16 += static_cast<char>(u & 0xFF);
+    utf16 += static_cast<char>(u >> 8);
+  }
+  test::WriteFile(dir / L"utf16.ini", utf16);
+  EXPECT_EQ(LoadSavePattern(dir / L"utf8.ini"), pattern);
+  EXPECT_EQ(LoadSavePattern(dir / L"utf16.ini"), pattern);
+  EXPECT_EQ(LoadSavePattern(dir / L"missing.ini"), L"");
+  EXPECT_EQ(IniFile(dir / L"utf8.ini", L"main").ReadInt(L"", L"width", 400), 500);
+  EXPECT_EQ(IniFile(dir / L"utf8.ini", L"main").ReadInt(L"", L"left", INT32_MIN), INT32_MIN);
+}
+
+}  // namespace
+}  // namespace zantrel

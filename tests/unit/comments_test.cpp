@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <boost/lexical_cast.hpp>
+
+#include "comments/operations.hpp"
+#include "comments/progress.hpp"
+#include "comments/vocabulary.hpp"
+#include "test_support.hpp"
+
+namespace zantrel {
+namespace {
+
+using test::Chat;
+using test::CommentXml;
+using test::ParseDocument;
+using Numbers = std::vector<std::string>;
+
+xml::Node FirstChat(const xml::DocumentHandle& doc) {
+  xml::Node root;
+  xml::GetDocumentElement(doc, root);
+  return xml::GetElementsByTagName(root, L"chat").at(0);
+}
+
+TEST(GetAttributeValue, ReadsSigned64BitNumbersStrictly) {
+  struct Case {
+    std::optional<std::string> text;
+    std::optional<std::int64_t> value;  // nullopt: bad_lexical_cast
+  };
+  const Case cases[] = {
+      {"12", 12}, {"012", 12}, {"+12", 12}, {"-1", -1}, {std::nullopt, 0},
+      {"9223372036854775807", INT64_MAX}, {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775808", std::nullopt}, {" 1", std::nullopt}, {"1 ", std::nullopt},
+      {"1e3", std::nullopt}, {"", std::nullopt}, {"0x10", std::nullopt}, {"1,000", std::nullopt},
+      {"\xEF\xBC\x91", std::nullopt},  // a full-width digit
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.value_or("(absent)"));
+    const auto doc = ParseDocument(CommentXml(std::vector<Chat>{{c.text, "x"}}));
+    if (c.value) {
+      EXPECT_EQ(GetAttributeValue(L"no", FirstChat(doc), 0), *c.value);
+    } else {
+      EXPECT_THROW(GetAttributeValue(L"no", FirstChat(doc), 0), boost::bad_lexical_cast);
+    }
+  }
+  const auto doc = ParseDocument(CommentXml(std::vector<Chat>{{std::nullopt, "x"}}));
+  EXPECT_EQ(GetAttributeValue(L"no", FirstChat(doc), -7), -7);
+  EXPECT_EQ(GetAttributeText(FirstChat(doc), L"no", L"dflt"), L"dflt");
+  EXPECT_THROW(GetAttributeValue(L"no", xml::Node(), 0), ComError);
+}
+
+TEST(ProgressTick, FollowsTheFivePercentRuleAcrossCalls) {
+  // Each row: the item counts of successive calls in one fresh process, and the
+  // ticks each call writes.
+  struct Case {
+    const char* name;
+    std::vector<std::size_t> counts;
+    std::vector<int> ticks;
+  };
+  const Case cases[] = {
+      {"first merge skips 0", {100, 100}, {19, 20}},
+      {"single items never tick", {1, 1, 1}, {0, 0, 0}},
+      {"ten items hit every tenth", {10}, {9}},
+      {"three items hit only 0", {3, 100}, {0, 19}},
+      {"a last tick of 0 suppresses the next 0", {100, 1, 100}, {19, 1, 19}},
+      {"empty list", {0, 20}, {0, 19}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> last{0};
+    for (std::size_t call = 0; call < c.counts.size(); ++call) {
+      test::LogCapture log;
+      for (std::size_t i = 0; i < c.counts[call]; ++i) ProgressTick(last, i, c.counts[call], &AppendLog);
+      EXPECT_EQ(log.Text(), std::wstring(static_cast<std::size_t>(c.ticks[call]) * 1, L'|'))
+          << "call " << call;
+    }
+  }
+}
+
+TEST(RemoveDuplicateComments, KeepsTheFirstCopyOfEachNumber) {
+  struct Case {
+    const char* name;
+    std::vector<Chat> chats;
+    Numbers expected;
+  };
+  const auto C = [](const char* no) { return Chat{std::string(no), "x"}; };
+  const Chat none{std::nullopt, "x"};
+  const Case cases[] = {
+      {"5 3 5", {C("5"), C("3"), C("5")}, {"5", "3"}},
+      {"appended copies go", {C("1"), C("2"), C("3"), C("2"), C("3"), C("4")}, {"1", "2", "3", "4"}},
+      {"leading zeros and sign", {C("12"), C("012"), C("+12"), C("7"), C("007")}, {"12", "7"}},
+      {"absent equals zero", {none, C("1"), none, C("0")}, {"(none)", "1"}},
+      {"no chats", {}, {}},
+      {"negative numbers", {C("-1"), C("4294967295"), C("-1")}, {"-1", "4294967295"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetProgressTicks();
+    test::LogCapture log;
+    const auto doc = ParseDocument(CommentXml(c.chats));
+    RemoveDuplicateComments(doc, &AppendLog);
+    EXPECT_EQ(test::ChatNumbers(doc), c.expected);
+    EXPECT_EQ(log.Text().substr(0, 13), L"重複コメントの削除中...");
+    EXPECT_EQ(log.Text().substr(log.Text().size() - 5), L" 完了\r\n");
+  }
+}
+
+TEST(RemoveDuplicateComments, FailuresStopTheWalk) {
+  test::LogCapture log;
+  // A malformed number, also on a chat that would stay.
+  auto doc = ParseDocument(CommentXml(std::vector<Chat>{{"1", "a"}, {"x1", "b"}}));
+  EXPECT_THROW(RemoveDuplicateComments(doc, &AppendLog), boost::bad_lexical_cast);
+  EXPECT_EQ(log.Lines().back(), L"重複コメントの削除中...");  // no " 完了"
+  // A duplicate that is not a direct child of the root cannot be removed.
+  doc = ParseDocument("<packet><chat no=\"1\"/><g><chat no=\"1\"/></g></packet>");
+  EXPECT_THROW(RemoveDuplicateComments(doc, &AppendLog), ComError);
+  // A duplicate nested inside a removed duplicate: found, then refused, no crash.
+  doc = ParseDocument("<packet><chat no=\"1\"/><chat no=\"1\"><chat no=\"1\"/></chat></packet>");
+  EXPECT_THROW(RemoveDuplicateComments(doc, &AppendLog), ComError);
+}
+
+TEST(MergeComments, AppendsInInputOrderAndDropsLaterCopies) {
+  ResetProgressTicks();
+  test::LogCapture log;
+  const auto a = ParseDocument(CommentXml({1, 2, 3}));
+  const auto b = ParseDocument(CommentXml({2, 3, 4, 5}));
+  const auto c = ParseDocument(CommentXml({5, 9, 6, 1}));
+  MergeComments(b, a, &AppendLog);
+  MergeComments(c, a, &AppendLog);
+  EXPECT_EQ(test::ChatNumbers(a), (Numbers{"1", "2", "3", "4", "5", "9", "6"}));
+  EXPECT_EQ(test::ChatNumbers(b), Numbers{});  // moved away
+  // 4 chats: 25, 50, 75 (0 is the stored value); 7 chats: 85 only; then 4 chats:
+  // 0, 25, 50, 75 (stored 75 differs from 0); 9 chats: 0 and 55 (stored 85).
+  const std::vector<std::wstring> expectedLines = {
+      L"コメント結合中...||| 完了", L"重複コメントの削除中...| 完了",
+      L"コメント結合中...|||| 完了", L"重複コメントの削除中...|| 完了"};
+  EXPECT_EQ(log.Lines(), expectedLines);
+}
+
+TEST(MergeComments, StructureOfTheResult) {
+  ResetProgressTicks();
+  test::LogCapture log;
+  // The added file's thread stays behind; nested chats land directly under packet;
+  // the base's thread after the chats stays where it is.
+  const auto base = ParseDocument("<packet><chat no=\"1\"/><thread last_res=\"1\"/></packet>");
+  const auto added = ParseDocument(
+      "<other><thread last_res=\"77\"/><group><chat no=\"2\"/></group><chat no=\"3\"/></other>");
+  MergeComments(added, base, &AppendLog);
+  xml::Node root;
+  xml::GetDocumentElement(base, root);
+  const auto chats = xml::GetElementsByTagName(root, L"chat");
+  ASSERT_EQ(chats.size(), 3u);
+  for (const auto& chat : chats) EXPECT_TRUE(xml::SelectSingleNode(chat, L"parent::packet"));
+  EXPECT_FALSE(xml::SelectSingleNode(root, L"/packet/thread[2]"));
+  EXPECT_TRUE(xml::SelectSingleNode(root, L"/packet/chat[1]/following-sibling::thread"));
+  EXPECT_EQ(test::LastRes(base), std::optional<std::string>("1"));
+}
+
+TEST(MergeComments, BaseWithoutPacketFailsAfterItsHeading) {
+  ResetProgressTicks();
+  test::LogCapture log;
+  const auto base = ParseDocument("<root><chat no=\"1\"/></root>");
+  const auto added = ParseDocument(CommentXml({2}));
+  try {
+    MergeComments(added, base, &AppendLog);
+    FAIL();
+  } catch (const CallTextError& e) {
+    EXPECT_STREQ(e.what(), "selectSingleNode( \"/packet\")");
+  }
+  EXPECT_EQ(log.Lines(), std::vector<std::wstring>{L"コメント結合中..."});
+  xml::DocumentHandle empty;
+  ASSERT_GE(xml::CreateDocument(empty), 0);  // no root element at all
+  EXPECT_THROW(MergeComments(empty, ParseDocument(CommentXml({1})), &AppendLog), ComError);
+}
+
+TEST(UpdateLastRes, WritesTheLow32BitsOfTheLastChat) {
+  struct Case {
+    std::vector<Chat> chats;
+    std::string expected;
+  };
+  const auto C = [](const char* no) { return Chat{std::string(no), "x"}; };
+  const Case cases[] = {
+      {{C("1000")}, "1000"},
+      {{C("0042")}, "42"},
+      {{C("3"), C("1"), C("2")}, "2"},
+      {{C("5"), Chat{std::nullopt, "x"}}, "0"},
+      {{C("-1")}, "4294967295"},
+      {{C("4294967296")}, "0"},
+      {{C("4294967297")}, "1"},
+      {{C("-9223372036854775808")}, "0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    const auto doc = ParseDocument(CommentXml(c.chats));
+    UpdateLastRes(doc);
+    EXPECT_EQ(test::LastRes(doc), std::optional<std::string>(c.expected));
+  }
+  // Element order does not matter, and a missing attribute is created.
+  const auto late = ParseDocument("<packet><chat no=\"8\"/><thread/></packet>");
+  UpdateLastRes(late);
+  EXPECT_EQ(test::LastRes(late), std::optional<std::string>("8"));
+}
+
+TEST(UpdateLastRes, FailuresLeaveTheDocumentAsItWas) {
+  struct Case {
+    const char* name;
+    std::string xml;
+    const char* kind;
+  };
+  const Case cases[] = {
+      {"no chat", "<packet><thread last_res=\"5\"/></packet>", "com"},
+      {"no chat and no thread", "<packet/>", "com"},
+      {"malformed last no", "<packet><thread last_res=\"5\"/><chat no=\"1\"/><chat no=\"x\"/></packet>", "cast"},
+      {"no thread", "<packet><chat no=\"1\"/></packet>", "call"},
+      {"thread elsewhere", "<packet><g><thread last_res=\"5\"/></g><chat no=\"1\"/></packet>", "call"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto doc = ParseDocument(c.xml);
+    const auto before = test::LastRes(doc);
+    std::string kind = "none";
+    try {
+      UpdateLastRes(doc);
+    } catch (const ComError& e) {
+      kind = e.Error() == kEPointer ? "com" : "other com";
+    } catch (const boost::bad_lexical_cast&) {
+      kind = "cast";
+    } catch (const CallTextError&) {
+      kind = "call";
+    }
+    EXPECT_EQ(kind, c.kind);
+    EXPECT_EQ(test::LastRes(doc), before);
+  }
+  xml::DocumentHandle empty;
+  ASSERT_GE(xml::CreateDocument(empty), 0);
+  EXPECT_THROW(UpdateLastRes(empty), ComError);
+}
+
+}  // namespace
+}  // namespace zantrel

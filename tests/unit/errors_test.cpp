@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "engine/errors.hpp"
+#include "test_support.hpp"
+
+namespace zantrel {
+namespace {
+
+TEST(ComMessage, SystemTextLosesItsFinalLineEndOnly) {
+  struct Case {
+    std::optional<std::wstring> system;
+    std::uint32_t code;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {L"Access is denied.\r\n", 0x80070005u, L"Access is denied."},
+      {L"Only a line feed\n", 0x80070005u, L"Only a line feed"},
+      {L"Inner\r\nlines\r\n", 0x80070005u, L"Inner\r\nlines"},
+      {L"\n", 0x80070005u, L"\n"},  // a single character is kept as it is
+      {std::nullopt, 0x80040205u, L"IDispatch error #5"},
+      {std::nullopt, 0x80040201u, L"IDispatch error #1"},
+      {std::nullopt, 0x8004FFFFu, L"IDispatch error #65023"},
+      {std::nullopt, 0x80040200u, L"Unknown error 0x80040200"},  // below the range
+      {std::nullopt, 0x00000001u, L"Unknown error 0x1"},
+      {L"", 0x80004005u, L"Unknown error 0x80004005"},
+  };
+  for (const auto& c : cases) {
+    std::optional<std::wstring_view> system;
+    if (c.system) system = *c.system;
+    EXPECT_EQ(FormatComMessage(static_cast<HResult>(c.code), system), c.expected) << std::hex << c.code;
+  }
+}
+
+TEST(ComErrorReport, DescriptionLineOnlyWhenThereIsOne) {
+  test::LogCapture log;
+  WriteComErrorReport(ComError(kEPointer), &AppendLog);
+  WriteComErrorReport(ComError(kEFail, L"line 3: bad"), &AppendLog);
+  WriteComErrorReport(ComError(kEFail, L""), &AppendLog);  // empty still gives a line
+  EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"Invalid pointer", L"Unspecified error",
+                                                     L"line 3: bad", L"Unspecified error", L""}));
+}
+
+TEST(ComErrorReport, FileErrorsCarryTheSystemText) {
+  const ComError error = ComError::FromErrno(ENOENT, L"/nowhere/out.xml");
+  EXPECT_EQ(static_cast<std::uint32_t>(error.Error()), 0x80070003u);
+  EXPECT_EQ(error.ErrorMessage(), L"No such file or directory");
+  EXPECT_EQ(error.Description(), std::optional<std::wstring>(L"/nowhere/out.xml"));
+}
+
+TEST(CallTextReport, WhatTextIsOneWideLine) {
+  test::LogCapture log;
+  WriteCallTextErrorReport(CallTextError("pDoc->load()[loadXML()]"), &AppendLog);
+  WriteCallTextErrorReport(std::runtime_error("\xE6\x97\xA5\xE6\x9C\xAC"), &AppendLog);
+  EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"pDoc->load()[loadXML()]", L"日本"}));
+}
+
+}  // namespace
+}  // namespace zantrel

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include "job/paths.hpp"
+
+namespace zantrel {
+namespace {
+
+struct SplitCase {
+  PathSyntax syntax;
+  std::wstring path, fileName, directory, extension, withoutExtension;
+};
+
+TEST(Paths, SplitsBothSyntaxes) {
+  const auto W = PathSyntax::Windows;
+  const auto P = PathSyntax::Posix;
+  const SplitCase cases[] = {
+      {W, L"C:\\a\\b.xml", L"b.xml", L"C:\\a\\", L".xml", L"C:\\a\\b"},
+      {W, L"C:\\a.b\\c", L"c", L"C:\\a.b\\", L"", L"C:\\a.b\\c"},  // the dot is a folder's
+      {W, L"C:\\x\\.xml", L".xml", L"C:\\x\\", L".xml", L"C:\\x\\"},
+      {W, L"b.xml", L"b.xml", L"", L".xml", L"b"},
+      {W, L"C:/m/n.tar.gz", L"n.tar.gz", L"C:/m/", L".gz", L"C:/m/n.tar"},
+      {W, L"C:name.xml", L"name.xml", L"C:", L".xml", L"C:name"},
+      {P, L"/a/b.xml", L"b.xml", L"/a/", L".xml", L"/a/b"},
+      {P, L"/a.b/c", L"c", L"/a.b/", L"", L"/a.b/c"},
+      {P, L"/x/.xml", L".xml", L"/x/", L".xml", L"/x/"},
+      {P, L"b.xml", L"b.xml", L"", L".xml", L"b"},
+      {P, L"/a\\b.xml", L"a\\b.xml", L"/", L".xml", L"/a\\b"},  // '\' is a name character here
+      {P, L"/t/x.xml.bak", L"x.xml.bak", L"/t/", L".bak", L"/t/x.xml"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::string(c.path.begin(), c.path.end()));
+    EXPECT_EQ(GetFileNamePart(c.path, c.syntax), c.fileName);
+    EXPECT_EQ(GetDirectoryPart(c.path, c.syntax), c.directory);
+    EXPECT_EQ(GetExtensionPart(c.path, c.syntax), c.extension);
+    EXPECT_EQ(RemoveExtension(c.path, c.syntax), c.withoutExtension);
+  }
+}
+
+TEST(Paths, EnsureExtensionIgnoresAsciiCaseOnly) {
+  EXPECT_EQ(EnsureExtension(L"out.XML", L".xml"), L"out.XML");
+  EXPECT_EQ(EnsureExtension(L"out", L".xml"), L"out.xml");
+  EXPECT_EQ(EnsureExtension(L"out.txt", L".xml"), L"out.txt.xml");
+  EXPECT_EQ(EnsureExtension(L"out.\uFF38\uFF2D\uFF2C", L".xml"), L"out.\uFF38\uFF2D\uFF2C.xml");
+}
+
+TEST(Paths, ToLowerCopyLowersAsciiOnly) {
+  EXPECT_EQ(ToLowerCopy(L"AbC.XML"), L"abc.xml");
+  EXPECT_EQ(ToLowerCopy(L".\uFF38\uFF2D\uFF2C\u00C9"), L".\uFF38\uFF2D\uFF2C\u00C9");
+}
+
+TEST(Paths, MakeAbsoluteResolvesAgainstTheGivenDirectory) {
+  struct Case {
+    PathSyntax syntax;
+    std::wstring path, cwd, expected;
+  };
+  const Case cases[] = {
+      {PathSyntax::Windows, L"a.xml", L"C:\\Work", L"C:\\Work\\a.xml"},
+      {PathSyntax::Windows, L"..\\b.xml", L"C:\\Work\\sub", L"C:\\Work\\b.xml"},
+      {PathSyntax::Windows, L"C:\\x\\a.xml", L"C:\\Work", L"C:\\x\\a.xml"},
+      {PathSyntax::Windows, L"\\x\\a.xml", L"C:\\Work", L"\\x\\a.xml"},
+      {PathSyntax::Windows, L".\\.\\out", L"C:\\Work\\", L"C:\\Work\\out"},
+      {PathSyntax::Posix, L"a.xml", L"/work", L"/work/a.xml"},
+      {PathSyntax::Posix, L"../b.xml", L"/work/sub", L"/work/b.xml"},
+      {PathSyntax::Posix, L"../../../b.xml", L"/work", L"/b.xml"},
+      {PathSyntax::Posix, L"/x/a.xml", L"/work", L"/x/a.xml"},
+      {PathSyntax::Posix, L"C:\\x", L"/work", L"/work/C:\\x"},
+      {PathSyntax::Posix, L"", L"/work", L"/work"},
+      {PathSyntax::Posix, L"out/", L"/", L"/out/"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(MakeAbsolutePath(c.path, c.cwd, c.syntax), c.expected)
+        << std::string(c.path.begin(), c.path.end());
+}
+
+TEST(Paths, MakeAbsoluteUsesTheCurrentDirectoryNotTheExecutables) {
+  const std::wstring cwd = GetCurrentDirectoryPath();
+  ASSERT_FALSE(cwd.empty());
+  EXPECT_EQ(MakeAbsolutePath(L"a.xml"), MakeAbsolutePath(L"a.xml", cwd, kNativePathSyntax));
+  EXPECT_NE(GetModuleDirectory(), L"");
+  EXPECT_EQ(GetModuleDirectory().back(), L'/');
+}
+
+}  // namespace
+}  // namespace zantrel

@@ -1,0 +1,64 @@
+// Shared helpers of the unit tests: a temporary folder, file writing, a captured
+// log, and comment documents built from a list of numbers.
+#pragma once
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/xml_component.hpp"
+#include "ui/text_log_view.hpp"
+
+namespace zantrel::test {
+
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  const std::wstring& path() const { return path_; }  // with a trailing '/'
+  std::wstring operator/(const std::wstring& name) const { return path_ + name; }
+  std::vector<std::wstring> Entries() const;  // file names, sorted
+
+ private:
+  std::wstring path_;
+};
+
+void WriteFile(const std::wstring& path, const std::string& bytes);
+std::string ReadFile(const std::wstring& path);
+
+// Routes AppendLog into a buffer for the lifetime of the object.
+class LogCapture {
+ public:
+  LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+  ~LogCapture();
+  std::wstring Text() const { return view_.Text(); }
+  // The log split at "\r\n"; a last line without a line end is kept.
+  std::vector<std::wstring> Lines() const;
+
+ private:
+  TextLogView view_;
+};
+
+// A chat: its `no` text, or no attribute at all.
+struct Chat {
+  std::optional<std::string> no;
+  std::string text = "c";
+};
+
+// <packet><thread .../><chat no=...>...</chat>...</packet>
+std::string CommentXml(const std::vector<Chat>& chats, bool withThread = true);
+std::string CommentXml(std::initializer_list<long long> numbers, bool withThread = true);
+
+xml::DocumentHandle ParseDocument(const std::string& text);
+// The `no` texts of all chats in document order.
+std::vector<std::string> ChatNumbers(const xml::DocumentHandle& doc);
+std::vector<std::string> ChatNumbersOfFile(const std::wstring& path);
+// The `last_res` text of /packet/thread, or nullopt.
+std::optional<std::string> LastRes(const xml::DocumentHandle& doc);
+
+}  // namespace zantrel::test
