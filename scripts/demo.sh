@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the command-line program and merges the bundled sample files.
+# The result lands in build/demo/, named from the first sample: $title_$date.xml.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake --preset linux >/dev/null
+cmake --build --preset linux >/dev/null
+mkdir -p build/demo
+build/linux/zantrel data/*.xml 'save=build/demo/$title_$date.xml'
+echo
+echo "Saved: $(ls build/demo/*.xml)"
