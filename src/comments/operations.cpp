@@ -14,6 +14,57 @@ const std::wstring kMergeHeading = L"%RAW%コメント結合中...";
 const std::wstring kRemovalHeading = L"%RAW%重複コメントの削除中...";
 const std::wstring kDone = L" 完了";
 
+// What the last duplicate removal on this thread left behind: the number of chats
+// and the set of their numbers. Valid while the document's stamp is unchanged, so
+// the removal after the next merge only needs to look at the appended chats,
+// which keeps a whole job linear in its size.
+struct RemovalMemo {
+  const xml::Document* doc = nullptr;
+  std::uint64_t stamp = 0;
+  std::size_t count = 0;
+  std::set<std::int64_t> seen;
+};
+thread_local RemovalMemo t_memo;
+
+bool MemoHolds(const xml::DocumentHandle& doc) {
+  return doc && t_memo.doc == doc.get() && t_memo.stamp == xml::ModificationStamp(doc);
+}
+
+// `appended`: the chats just added at the end of a document the memo holds for,
+// or null for a walk over every chat.
+void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
+                      const std::vector<xml::Node>* appended) {
+  xml::Node root;
+  if (xml::GetDocumentElement(doc, root) < 0) throw CallTextError("pDoc->get_documentElement()");
+  log(kRemovalHeading);
+  std::set<std::int64_t> seen;
+  std::size_t checked = 0;  // leading chats known to be distinct and kept
+  std::vector<xml::Node> all;
+  if (appended != nullptr) {
+    seen = std::move(t_memo.seen);
+    checked = t_memo.count;
+  } else {
+    // A snapshot: removing a chat must not disturb the walk.
+    all = xml::GetElementsByTagName(root, kChatTag);
+  }
+  t_memo = RemovalMemo{};
+  const std::vector<xml::Node>& walk = appended != nullptr ? *appended : all;
+  const std::size_t n = checked + walk.size();
+  // The ticks of the chats already checked come from the same counts as before.
+  for (std::size_t k = 0; k < checked; ++k) ProgressTick(RemovalProgress(), k, n, log);
+  std::size_t removed = 0;
+  for (std::size_t j = 0; j < walk.size(); ++j) {
+    const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(walk[j]), 0);
+    if (!seen.insert(number).second) {
+      xml::RemoveChild(root, walk[j]);  // a later copy goes
+      ++removed;
+    }
+    ProgressTick(RemovalProgress(), checked + j, n, log);
+  }
+  log(kDone);
+  t_memo = RemovalMemo{doc.get(), xml::ModificationStamp(doc), n - removed, std::move(seen)};
+}
+
 }  // namespace
 
 void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
@@ -27,6 +78,7 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
     throw CallTextError("pDocAdd->get_documentElement()");
   const xml::Node packet = xml::SelectSingleNode(baseRoot, kPacketPath);
   if (!packet) throw CallTextError("selectSingleNode( \"/packet\")");
+  const bool memoHolds = MemoHolds(base);
 
   // A snapshot: every chat the added document holds now, although each one leaves
   // that document before the next is taken.
@@ -37,23 +89,13 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
     ProgressTick(MergeProgress(), i, n, log);
   }
   log(kDone);
-  RemoveDuplicateComments(base, log);
+  // The appended chats are now the last chats of the base, in this order (each was
+  // moved to the end of the root), so they are all the removal has to examine.
+  RemoveDuplicates(base, log, memoHolds ? &chats : nullptr);
 }
 
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log) {
-  xml::Node root;
-  if (xml::GetDocumentElement(doc, root) < 0) throw CallTextError("pDoc->get_documentElement()");
-  log(kRemovalHeading);
-  // Snapshot as above: removing a chat must not disturb the walk.
-  const std::vector<xml::Node> chats = xml::GetElementsByTagName(root, kChatTag);
-  const std::size_t n = chats.size();
-  std::set<std::int64_t> seen;
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(chats[k]), 0);
-    if (!seen.insert(number).second) xml::RemoveChild(root, chats[k]);  // a later copy goes
-    ProgressTick(RemovalProgress(), k, n, log);
-  }
-  log(kDone);
+  RemoveDuplicates(doc, log, nullptr);
 }
 
 void UpdateLastRes(const xml::DocumentHandle& doc) {

@@ -17,14 +17,14 @@ void LoadDocument(const std::wstring& path, DocumentHandle& doc) {
 void SaveDocument(const DocumentHandle& doc, const std::wstring& path) { xml::Save(doc, path); }
 
 void ApplyStyleSheet(const std::wstring& styleSheetPath, const DocumentHandle& source,
-                     const DocumentHandle& destination) {
+                     const DocumentHandle& destination, xml::SourceAfter sourceAfter) {
   DocumentHandle styleSheet;
   if (CreateDomDocument(styleSheet) < 0)
     throw CallTextError("pXslt.CreateInstance( __uuidof( MSXML2::DOMDocument ) )");
   if (!xml::Load(styleSheet, styleSheetPath, xml::LoadPolicy::StyleSheet))
     throw CallTextError("pXslt->loadXML()");  // worded so, although the call is a file load
   if (!destination) throw ComError(kEPointer);
-  xml::TransformNodeToObject(source, styleSheet, destination);
+  xml::TransformNodeToObject(source, styleSheet, destination, sourceAfter);
 }
 
 }  // namespace zantrel

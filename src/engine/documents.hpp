@@ -28,8 +28,10 @@ void LoadDocument(const std::wstring& path, DocumentHandle& doc);
 void SaveDocument(const DocumentHandle& doc, const std::wstring& path);
 
 // The style sheet at `styleSheetPath` (always a file) applied to `source`, the
-// result in `destination`. An empty destination fails with E_POINTER.
+// result in `destination`. An empty destination fails with E_POINTER. With
+// SourceAfter::Released the source may be left empty.
 void ApplyStyleSheet(const std::wstring& styleSheetPath, const DocumentHandle& source,
-                     const DocumentHandle& destination);
+                     const DocumentHandle& destination,
+                     xml::SourceAfter sourceAfter = xml::SourceAfter::Kept);
 
 }  // namespace zantrel

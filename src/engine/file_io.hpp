@@ -7,6 +7,7 @@
 // temporary file, leaves the old target byte for byte, and throws ComError.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,15 @@ namespace zantrel {
 
 bool ReadRegularFile(const std::wstring& path, std::string& bytes);
 void WriteFileAtomically(const std::wstring& path, std::string_view bytes);
+
+// The same, for output produced piece by piece: `produce` hands every piece to the
+// sink. A sink call that answers false (the write failed) ends the save; so does an
+// exception from `produce`, which passes through after the clean-up.
+using ByteSink = std::function<bool(std::string_view)>;
+void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce);
+
+// Removes the temporary files of saves in progress. Async-signal-safe: for a
+// program's interrupt handler, so that Ctrl+C mid-save leaves nothing behind.
+void RemovePendingTemporaryFiles() noexcept;
 
 }  // namespace zantrel

@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 
@@ -42,19 +44,43 @@ class UniqueFd {
   int fd_;
 };
 
+// Temporary files being written, visible to a signal handler: fixed slots, no
+// allocation, claimed and released through atomics.
+struct PendingSlot {
+  std::atomic<int> state{0};  // 0 free, 1 being filled, 2 holds a path
+  char path[PATH_MAX] = {};
+};
+PendingSlot g_pending[8];
+
 // Removes the temporary file unless the rename took it over.
 class TempFileGuard {
  public:
-  explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+  explicit TempFileGuard(std::string path) : path_(std::move(path)) {
+    for (auto& slot : g_pending) {
+      int expected = 0;
+      if (path_.size() < sizeof slot.path && slot.state.compare_exchange_strong(expected, 1)) {
+        std::memcpy(slot.path, path_.c_str(), path_.size() + 1);
+        slot.state.store(2);
+        slot_ = &slot;
+        break;
+      }
+    }
+  }
   TempFileGuard(const TempFileGuard&) = delete;
   TempFileGuard& operator=(const TempFileGuard&) = delete;
   ~TempFileGuard() {
     if (!path_.empty()) ::unlink(path_.c_str());
+    if (slot_ != nullptr) slot_->state.store(0);
   }
-  void Commit() noexcept { path_.clear(); }
+  void Commit() noexcept {
+    if (slot_ != nullptr) slot_->state.store(0);
+    slot_ = nullptr;
+    path_.clear();
+  }
 
  private:
   std::string path_;
+  PendingSlot* slot_ = nullptr;
 };
 
 [[noreturn]] void ThrowErrno(int error, const std::wstring& path) {
@@ -82,7 +108,16 @@ bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
   return true;
 }
 
+void RemovePendingTemporaryFiles() noexcept {
+  for (auto& slot : g_pending)
+    if (slot.state.load() == 2) ::unlink(slot.path);
+}
+
 void WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+  WriteFileAtomically(path, [bytes](const ByteSink& sink) { sink(bytes); });
+}
+
+void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce) {
   std::string target = WideToUtf8(path);
   mode_t mode = 0666 & ~kProcessUmask;
 
@@ -109,13 +144,19 @@ void WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
   if (fd.get() < 0) ThrowErrno(errno, path);
   TempFileGuard guard(temp);
 
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ThrowErrno(errno, path);
-    done += static_cast<std::size_t>(n);
-  }
+  int writeError = 0;
+  const ByteSink sink = [&](std::string_view bytes) {
+    std::size_t done = 0;
+    while (writeError == 0 && done < bytes.size()) {
+      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) writeError = errno;
+      else done += static_cast<std::size_t>(n);
+    }
+    return writeError == 0;
+  };
+  produce(sink);
+  if (writeError != 0) ThrowErrno(writeError, path);
   if (::fchmod(fd.get(), mode) != 0) ThrowErrno(errno, path);
   if (::fsync(fd.get()) != 0) ThrowErrno(errno, path);
   if (fd.Close() != 0) ThrowErrno(errno, path);

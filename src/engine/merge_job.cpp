@@ -76,7 +76,8 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
   if (CreateDomDocument(destination) < 0)
     throw CallTextError("pDoc.CreateInstance( __uuidof( MSXML2::DOMDocument ) )");
   log(L"XSLT適用中...");
-  ApplyStyleSheet(styleSheetPath, base, destination);
+  // The merged base is not read again: the component may hand its tree over.
+  ApplyStyleSheet(styleSheetPath, base, destination, xml::SourceAfter::Released);
 
   log(L"last_res値の設定");
   try {

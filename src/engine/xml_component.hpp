@@ -15,6 +15,7 @@
 // xsl:include) but may not write files, create folders or use the network.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,9 +62,17 @@ bool LoadXml(const DocumentHandle& doc, const std::wstring& text, LoadPolicy pol
 // xsl:output says). All or nothing: a failed save leaves the old file untouched.
 void Save(const DocumentHandle& doc, const std::wstring& path);
 
+// What the caller does with the source after a transform.
+enum class SourceAfter {
+  Kept,      // the source stays as it was
+  Released,  // the caller never reads it again: the component may take its tree
+             // (left as an empty document) instead of copying it
+};
+
 // The style sheet applied to the source, the result placed in the destination.
 void TransformNodeToObject(const DocumentHandle& source, const DocumentHandle& styleSheet,
-                           const DocumentHandle& destination);
+                           const DocumentHandle& destination,
+                           SourceAfter sourceAfter = SourceAfter::Kept);
 
 // The root element into `root` (empty when the document has none). A negative
 // result means the component failed to answer.
@@ -79,8 +88,13 @@ std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& 
 // Moves `child` (of this or another document) to the end of `parent`.
 void AppendChild(const Node& parent, const Node& child);
 // Removes a direct child; anything else fails with a ComError. The removed node is
-// gone: `child` must not be used afterwards.
+// gone: `child` must not be used afterwards. Elements inside it that a snapshot
+// still names stay readable until the document goes.
 void RemoveChild(const Node& parent, const Node& child);
+
+// Changes whenever the document's tree changes through this interface, and never
+// takes a value it had, or another document had, before. Zero for an empty handle.
+std::uint64_t ModificationStamp(const DocumentHandle& doc) noexcept;
 
 // The node as an element, or an empty Node when it is none.
 Node AsElement(const Node& node);

@@ -11,17 +11,21 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
+#include <libxslt/imports.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xslt.h>
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
+#include <libxml/xmlsave.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "engine/file_io.hpp"
 #include "engine/xml_component.hpp"
@@ -158,6 +162,8 @@ void RefuseDocumentType(void* ctx, const xmlChar*, const xmlChar*, const xmlChar
   xmlStopParser(ctxt);
 }
 
+std::atomic<std::uint64_t> g_lastStamp{0};
+
 }  // namespace
 
 struct Document {
@@ -168,12 +174,16 @@ struct Document {
   // Removed nodes live on until the document goes: a snapshot may still name nodes
   // inside them. Freed before `doc`, whose dictionary holds their names.
   std::vector<NodePtr> detached;
+  std::uint64_t stamp = 0;
+
+  void Touch() noexcept { stamp = ++g_lastStamp; }
 
   void Reset(DocPtr replacement, std::shared_ptr<xsltStylesheet> style = nullptr) {
     detached.clear();
     doc = std::move(replacement);
     outputStyle = std::move(style);
     if (doc) doc->_private = this;  // lets a node find its owner record
+    Touch();
   }
 };
 
@@ -202,6 +212,19 @@ xmlNode* Require(const Node& node) {
   return static_cast<xmlNode*>(node.Impl());
 }
 
+// The record of the document a node belongs to.
+Document& Owner(const xmlNode* node) {
+  auto* owner = node->doc == nullptr ? nullptr : static_cast<Document*>(node->doc->_private);
+  if (owner == nullptr) throw ComError(kEFail, L"the node belongs to no document");
+  return *owner;
+}
+
+bool HasElementInside(const xmlNode* node) {
+  for (const xmlNode* c = node->children; c != nullptr; c = c->next)
+    if (c->type == XML_ELEMENT_NODE) return true;
+  return false;
+}
+
 bool Parse(Document& target, const std::string& bytes, const char* url, const char* encoding,
            LoadPolicy policy) {
   ErrorScope errors;
@@ -209,14 +232,15 @@ bool Parse(Document& target, const std::string& bytes, const char* url, const ch
   ParserCtxtPtr ctxt(xmlNewParserCtxt());
   if (!ctxt) throw ComError(kEOutOfMemory);
   InputParse mark;
-  int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS;
+  // CDATA sections become plain text, as a transform would make them anyway.
+  int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
   if (policy == LoadPolicy::Input) {
     ctxt->_private = &mark;
     ctxt->sax->internalSubset = &RefuseDocumentType;
   } else {
     // Style sheets are the user's own files: entities are expanded (within the
     // library's amplification limits), external DTDs are not fetched.
-    options |= XML_PARSE_NOENT | XML_PARSE_NOCDATA;
+    options |= XML_PARSE_NOENT;
   }
   DocPtr parsed(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url,
                                   encoding, options));
@@ -255,25 +279,169 @@ bool LoadXml(const DocumentHandle& handle, const std::wstring& text, LoadPolicy 
   return Parse(doc, WideToUtf8(text), nullptr, "UTF-8", policy);
 }
 
+namespace {
+
+// Hands libxml2's output pieces to the file sink; a failed write ends the output.
+int WriteToSink(void* context, const char* buffer, int length) {
+  const auto& sink = *static_cast<const ByteSink*>(context);
+  return sink(std::string_view(buffer, static_cast<std::size_t>(length))) ? length : -1;
+}
+
+}  // namespace
+
 void Save(const DocumentHandle& handle, const std::wstring& path) {
   Document& doc = Require(handle);
   ErrorScope errors;
-  xmlChar* raw = nullptr;
-  int length = 0;
-  if (doc.outputStyle) {
-    if (xsltSaveResultToString(&raw, &length, doc.doc.get(), doc.outputStyle.get()) != 0)
-      throw ComError(kEFail, errors.Description(L"the result could not be serialised"));
-  } else {
-    xmlDocDumpFormatMemoryEnc(doc.doc.get(), &raw, &length, "UTF-8", 1);
-    if (raw == nullptr) throw ComError(kEFail, errors.Description(L"the document could not be serialised"));
-  }
-  XmlCharPtr text(raw);  // null for an empty result: an empty file is written
-  WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(raw),
-                                              raw == nullptr ? 0 : static_cast<std::size_t>(length)));
+  // Streamed into the temporary file: no second copy of a large output in memory.
+  WriteFileAtomically(path, [&](const ByteSink& sink) {
+    xmlCharEncodingHandlerPtr encoder = nullptr;
+    const xmlChar* encoding = nullptr;
+    if (doc.outputStyle) {
+      XSLT_GET_IMPORT_PTR(encoding, doc.outputStyle.get(), encoding)
+    }
+    if (encoding != nullptr && xmlStrcasecmp(encoding, BAD_CAST "UTF-8") != 0) {
+      encoder = xmlFindCharEncodingHandler(reinterpret_cast<const char*>(encoding));
+      if (encoder == nullptr) throw ComError(kEFail, L"unknown output encoding");
+    }
+    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(&WriteToSink, nullptr,
+                                                     const_cast<ByteSink*>(&sink), encoder);
+    if (out == nullptr) throw ComError(kEOutOfMemory);
+    int status = 0;
+    if (doc.outputStyle) {
+      status = xsltSaveResultTo(out, doc.doc.get(), doc.outputStyle.get());
+    } else {
+      xmlSaveFormatFileTo(out, doc.doc.get(), "UTF-8", 1);  // closes `out` itself
+      out = nullptr;
+    }
+    // Closing flushes; its result tells whether every piece reached the sink.
+    if (out != nullptr && xmlOutputBufferClose(out) < 0) status = -1;
+    if (status < 0) throw ComError(kEFail, errors.Description(L"the document could not be written"));
+  });
 }
 
+namespace {
+
+std::string Squeezed(const xmlChar* text) {
+  std::string out;
+  for (const xmlChar* p = text; p != nullptr && *p != 0; ++p)
+    if (*p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') out += static_cast<char>(*p == '"' ? '\'' : *p);
+  return out;
+}
+
+bool IsXslt(const xmlNode* node, const char* name) {
+  return node->type == XML_ELEMENT_NODE && node->ns != nullptr &&
+         xmlStrEqual(node->ns->href, XSLT_NAMESPACE) && xmlStrEqual(node->name, BAD_CAST name);
+}
+
+// The element children of `node`, or nothing when it holds text other than blanks.
+std::optional<std::vector<const xmlNode*>> Elements(const xmlNode* node) {
+  std::vector<const xmlNode*> out;
+  for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
+    if (c->type == XML_ELEMENT_NODE) {
+      out.push_back(c);
+    } else if (c->type == XML_TEXT_NODE) {
+      if (!xmlIsBlankNode(c)) return std::nullopt;
+    } else if (c->type != XML_COMMENT_NODE) {
+      return std::nullopt;
+    }
+  }
+  return out;
+}
+
+// Only the attributes named may be present.
+bool HasOnlyAttributes(const xmlNode* node, std::initializer_list<const char*> allowed) {
+  for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+    bool ok = false;
+    for (const char* name : allowed) ok = ok || (a->ns == nullptr && xmlStrEqual(a->name, BAD_CAST name));
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::string AttributeSqueezed(const xmlNode* node, const char* name) {
+  XmlCharPtr value(xmlGetNoNsProp(node, BAD_CAST name));
+  return Squeezed(value.get());
+}
+
+// True for exactly the identity copy: one template that copies every node and
+// attribute, optionally one that drops an "xml" processing instruction, and any
+// xsl:output. Such a sheet turns a document into a copy of itself.
+bool IsIdentityStyleSheet(const xmlDoc* sheet) {
+  const xmlNode* root = xmlDocGetRootElement(sheet);
+  if (root == nullptr || !(IsXslt(root, "stylesheet") || IsXslt(root, "transform")) ||
+      !HasOnlyAttributes(root, {"version"}) || AttributeSqueezed(root, "version") != "1.0")
+    return false;
+  const auto top = Elements(root);
+  if (!top) return false;
+  int identities = 0;
+  for (const xmlNode* e : *top) {
+    if (IsXslt(e, "output")) {
+      // Only settings that act at saving time (a doctype or version would shape
+      // the result document itself).
+      const auto inner = Elements(e);
+      if (!inner || !inner->empty() ||
+          !HasOnlyAttributes(e, {"method", "encoding", "indent", "omit-xml-declaration"}))
+        return false;
+      const std::string method = AttributeSqueezed(e, "method");
+      if (!method.empty() && method != "xml") return false;
+      continue;
+    }
+    if (!IsXslt(e, "template") || !HasOnlyAttributes(e, {"match"})) return false;
+    const std::string match = AttributeSqueezed(e, "match");
+    const auto body = Elements(e);
+    if (!body) return false;
+    if (match == "processing-instruction('xml')" && body->empty()) continue;
+    if (match != "@*|node()" && match != "node()|@*") return false;
+    if (body->size() != 1 || !IsXslt((*body)[0], "copy") || (*body)[0]->properties != nullptr) return false;
+    const auto copyBody = Elements((*body)[0]);
+    if (!copyBody || copyBody->size() != 1) return false;
+    const xmlNode* apply = (*copyBody)[0];
+    const auto applyBody = Elements(apply);
+    const std::string select = AttributeSqueezed(apply, "select");
+    if (!IsXslt(apply, "apply-templates") || !HasOnlyAttributes(apply, {"select"}) || !applyBody ||
+        !applyBody->empty() || (select != "@*|node()" && select != "node()|@*"))
+      return false;
+    ++identities;
+  }
+  return identities == 1;
+}
+
+// A tree whose copy by the identity sheet is node for node the tree itself: no
+// DTD, no namespaces, nothing but elements, attributes, text, comments and
+// processing instructions.
+bool IsPlainTree(const xmlDoc* doc) {
+  if (doc->intSubset != nullptr || doc->extSubset != nullptr) return false;
+  const xmlNode* cur = doc->children;
+  while (cur != nullptr) {
+    switch (cur->type) {
+      case XML_ELEMENT_NODE:
+        if (cur->ns != nullptr || cur->nsDef != nullptr) return false;
+        for (const xmlAttr* a = cur->properties; a != nullptr; a = a->next)
+          if (a->ns != nullptr) return false;
+        break;
+      case XML_TEXT_NODE:
+      case XML_COMMENT_NODE:
+      case XML_PI_NODE:
+        break;
+      default:
+        return false;
+    }
+    if (cur->type == XML_ELEMENT_NODE && cur->children != nullptr) {
+      cur = cur->children;
+      continue;
+    }
+    while (cur->next == nullptr && cur->parent != nullptr &&
+           cur->parent->type != XML_DOCUMENT_NODE)
+      cur = cur->parent;
+    cur = cur->next;
+  }
+  return true;
+}
+
+}  // namespace
+
 void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHandle& styleHandle,
-                           const DocumentHandle& destinationHandle) {
+                           const DocumentHandle& destinationHandle, SourceAfter sourceAfter) {
   Document& source = Require(sourceHandle);
   Document& styleDoc = Require(styleHandle);
   Document& destination = Require(destinationHandle);
@@ -287,6 +455,27 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   if (!compiled) throw ComError(kEFail, errors.Description(L"the style sheet is not valid XSLT"));
   copy.release();  // owned by the compiled sheet from here on
   std::shared_ptr<xsltStylesheet> style(compiled.release(), FreeStylesheet());
+
+  // The identity sheet on a source nobody reads again: hand the tree over instead
+  // of copying it node by node. Saving gives the same bytes either way (the sheet
+  // still governs the output); a job then holds one tree instead of two.
+  if (sourceAfter == SourceAfter::Released && &source != &destination &&
+      IsIdentityStyleSheet(styleDoc.doc.get()) && IsPlainTree(source.doc.get())) {
+    DocPtr empty(xmlNewDoc(BAD_CAST "1.0"));
+    if (!empty) throw ComError(kEOutOfMemory);
+    DocPtr taken = std::move(source.doc);
+    source.Reset(std::move(empty));
+    // Shape the document as a transform's result: XML 1.0, the sheet's encoding.
+    const xmlChar* encoding = nullptr;
+    XSLT_GET_IMPORT_PTR(encoding, style.get(), encoding)
+    xmlFree(const_cast<xmlChar*>(taken->version));
+    taken->version = xmlStrdup(BAD_CAST "1.0");
+    xmlFree(const_cast<xmlChar*>(taken->encoding));
+    taken->encoding = encoding == nullptr ? nullptr : xmlStrdup(encoding);
+    taken->charset = XML_CHAR_ENCODING_UTF8;
+    destination.Reset(std::move(taken), std::move(style));
+    return;
+  }
 
   SecurityPrefsPtr prefs(xsltNewSecurityPrefs());
   if (!prefs) throw ComError(kEOutOfMemory);
@@ -370,6 +559,8 @@ void AppendChild(const Node& parentNode, const Node& childNode) {
   for (const xmlNode* a = parent; a != nullptr; a = a->parent)
     if (a == child) throw ComError(kEInvalidArg, L"a node cannot be appended inside itself");
   ErrorScope errors;
+  Owner(child).Touch();
+  Owner(parent).Touch();
   xmlUnlinkNode(child);
   if (child->doc != parent->doc) {
     // Trap: the node's names live in its old document's dictionary. Adopting
@@ -389,11 +580,19 @@ void RemoveChild(const Node& parentNode, const Node& childNode) {
   xmlNode* parent = Require(parentNode);
   xmlNode* child = Require(childNode);
   if (child->parent != parent) throw ComError(kEInvalidArg, L"the node is not a child of this node");
-  auto* owner = static_cast<Document*>(child->doc->_private);
-  if (owner == nullptr) throw ComError(kEFail, L"the node belongs to no document");
+  Document& owner = Owner(child);
+  owner.Touch();
   xmlUnlinkNode(child);
-  // Parked, not freed: a snapshot may still name nodes inside it.
-  owner->detached.emplace_back(child);
+  if (HasElementInside(child)) {
+    // Parked, not freed: a snapshot may still name an element inside it.
+    owner.detached.emplace_back(child);
+  } else {
+    xmlFreeNode(child);
+  }
+}
+
+std::uint64_t ModificationStamp(const DocumentHandle& handle) noexcept {
+  return handle ? handle->stamp : 0;
 }
 
 Node AsElement(const Node& node) {
@@ -416,6 +615,7 @@ void SetAttribute(const Node& element, const std::wstring& name, const std::wstr
   ErrorScope errors;
   const std::string key = WideToUtf8(name);
   const std::string text = WideToUtf8(value);
+  Owner(node).Touch();
   if (xmlSetProp(node, Bytes(key), Bytes(text)) == nullptr)
     throw ComError(kEFail, errors.Description(L"the attribute could not be set"));
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/lexical_cast.hpp>
+#include <random>
 
 #include "comments/operations.hpp"
 #include "comments/progress.hpp"
@@ -233,6 +234,47 @@ TEST(UpdateLastRes, FailuresLeaveTheDocumentAsItWas) {
   xml::DocumentHandle empty;
   ASSERT_GE(xml::CreateDocument(empty), 0);
   EXPECT_THROW(UpdateLastRes(empty), ComError);
+}
+
+}  // namespace
+}  // namespace zantrel
+
+namespace zantrel {
+namespace {
+
+// Removal after a merge looks only at the appended chats when nothing else touched
+// the base since the last removal. It must give the same log and the same chats as
+// a walk over the whole document.
+TEST(MergeComments, ShortcutMatchesAFullWalk) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<std::string> files;
+    const int fileCount = 2 + static_cast<int>(random() % 5);
+    for (int f = 0; f < fileCount; ++f) {
+      std::vector<Chat> chats;
+      const int count = static_cast<int>(random() % 60);
+      for (int c = 0; c < count; ++c) {
+        const auto r = random() % 100;
+        chats.push_back(r < 3 ? Chat{std::nullopt, "x"} : Chat{std::to_string(random() % 80), "x"});
+      }
+      files.push_back(CommentXml(chats));
+    }
+    const auto run = [&](bool touchBetweenMerges) {
+      ResetProgressTicks();
+      test::LogCapture log;
+      const auto base = ParseDocument(files[0]);
+      for (std::size_t f = 1; f < files.size(); ++f) {
+        if (touchBetweenMerges) {  // any change through the component drops the shortcut
+          xml::Node root;
+          xml::GetDocumentElement(base, root);
+          xml::SetAttribute(root, L"touched", L"1");
+        }
+        MergeComments(ParseDocument(files[f]), base, &AppendLog);
+      }
+      return std::make_pair(log.Text(), test::ChatNumbers(base));
+    };
+    EXPECT_EQ(run(false), run(true)) << "round " << round;
+  }
 }
 
 }  // namespace

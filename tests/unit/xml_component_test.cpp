@@ -270,3 +270,67 @@ TEST(SaveDocument, ReplacesAnExistingFileWhole) {
 
 }  // namespace
 }  // namespace zantrel
+
+namespace zantrel {
+namespace {
+
+std::string SavedBytes(const xml::DocumentHandle& doc) {
+  TempDir dir;
+  SaveDocument(doc, dir / L"out.xml");
+  return test::ReadFile(dir / L"out.xml");
+}
+
+// A released source under the identity sheet is handed over instead of copied;
+// the saved bytes must be those of the real transform.
+TEST(ApplyStyleSheet, HandingOverTheSourceSavesTheSameBytes) {
+  const std::string header = "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">";
+  const std::string identity =
+      "<xsl:template match=\"node() | @*\"><xsl:copy><xsl:apply-templates select=\"@*|node()\"/></xsl:copy></xsl:template>";
+  struct Sheet {
+    const char* name;
+    std::string text;
+    bool handedOver;
+  };
+  const Sheet sheets[] = {
+      {"bundled", test::ReadFile(ZANTREL_STYLE_SHEET), true},
+      {"plain identity", header + identity + "</xsl:stylesheet>", true},
+      {"no indent, ASCII", header + "<xsl:output indent=\"no\" encoding=\"US-ASCII\"/>" + identity + "</xsl:stylesheet>", true},
+      {"drops thread", header + identity + "<xsl:template match=\"thread\"/></xsl:stylesheet>", false},
+      {"strips space", header + "<xsl:strip-space elements=\"*\"/>" + identity + "</xsl:stylesheet>", false},
+      {"text in template", header + "<xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates select=\"@*|node()\"/>x</xsl:copy></xsl:template></xsl:stylesheet>", false},
+      {"doctype", header + "<xsl:output doctype-system=\"p.dtd\"/>" + identity + "</xsl:stylesheet>", false},
+      {"html", header + "<xsl:output method=\"html\"/>" + identity + "</xsl:stylesheet>", false},
+      {"mode", header + "<xsl:template match=\"@*|node()\" mode=\"m\"><xsl:copy><xsl:apply-templates select=\"@*|node()\"/></xsl:copy></xsl:template></xsl:stylesheet>", false},
+  };
+  const std::string sources[] = {
+      "<?xml version=\"1.0\"?><packet><thread last_res=\"1\"/><chat no=\"1\" a=\"&quot;&amp;\">日本 &lt;x&gt; \U0001F600</chat></packet>",
+      "<?xml version=\"1.1\"?><!--head--><?pi data?><packet>\n  <chat no=\"2\">mixed <b>bold</b> tail<![CDATA[ <raw> ]]></chat>\n  <!-- c --><chat no=\"3\"> </chat></packet><!--tail-->",
+      "<packet xmlns:n=\"urn:x\"><n:chat no=\"1\"/></packet>",  // namespaces: always copied
+  };
+  TempDir dir;
+  for (const auto& sheet : sheets) {
+    WriteFile(dir / L"sheet.xsl", sheet.text);
+    for (std::size_t i = 0; i < std::size(sources); ++i) {
+      SCOPED_TRACE(testing::Message() << sheet.name << ", source " << i);
+      const auto copied = [&](xml::SourceAfter after, bool& sourceEmptied) {
+        const xml::DocumentHandle source = ParseDocument(sources[i]);
+        xml::DocumentHandle dest;
+        EXPECT_GE(CreateDomDocument(dest), 0);
+        ApplyStyleSheet(dir / L"sheet.xsl", source, dest, after);
+        xml::Node root;
+        xml::GetDocumentElement(source, root);
+        sourceEmptied = !root;
+        return SavedBytes(dest);
+      };
+      bool keptEmptied = false, releasedEmptied = false;
+      const std::string kept = copied(xml::SourceAfter::Kept, keptEmptied);
+      const std::string released = copied(xml::SourceAfter::Released, releasedEmptied);
+      EXPECT_EQ(released, kept);
+      EXPECT_FALSE(keptEmptied);
+      EXPECT_EQ(releasedEmptied, sheet.handedOver && i != 2);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zantrel
