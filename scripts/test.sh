@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+bash scripts/fetch-conformance.sh
 for preset in linux linux-asan; do
   echo "=== $preset ==="
   cmake --preset "$preset" >/dev/null

@@ -75,8 +75,10 @@ int main() {
   mallopt(M_ARENA_MAX, 1);
   mallopt(M_MXFAST, 0);
   mallopt(M_TOP_PAD, 64 << 20);
-  // A reader that goes away (zantrel ... | head) must not kill a job mid-save.
+  // A reader that goes away (zantrel ... | head) must not kill a job mid-save, nor
+  // must a file-size limit: the write then fails and the save is undone cleanly.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, &OnTerminationSignal);
 
   const ArgumentList args = GetCommandArgs();

@@ -29,7 +29,8 @@ HResult HResultFromErrno(int error) {
     case ENOMEM: win32 = 14; break;         // ERROR_OUTOFMEMORY
     case EROFS: win32 = 19; break;          // ERROR_WRITE_PROTECT
     case ENOSPC:
-    case EDQUOT: win32 = 112; break;        // ERROR_DISK_FULL
+    case EDQUOT:
+    case EFBIG: win32 = 112; break;         // ERROR_DISK_FULL
     case ENAMETOOLONG: win32 = 206; break;  // ERROR_FILENAME_EXCED_RANGE
     default: return kEFail;
   }

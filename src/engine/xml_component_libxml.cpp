@@ -23,6 +23,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -106,12 +107,24 @@ class ErrorScope {
   ErrorScope& operator=(const ErrorScope&) = delete;
   ~ErrorScope() { t_errors = previous_; }
 
-  // The collected text, or `fallback` when the libraries said nothing.
+  // The collected messages as one line (a log line each is the rule), without
+  // libxslt's template stack dump; `fallback` when the libraries said nothing.
   std::wstring Description(const wchar_t* fallback) const {
-    std::string text = errors_.text;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-      text.pop_back();
-    return text.empty() ? std::wstring(fallback) : Utf8ToWide(text);
+    std::string joined;
+    std::size_t start = 0;
+    const std::string& text = errors_.text;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      start = end + 1;
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      if (line == "Templates:" || line == "Variables:") break;
+      if (line.empty()) continue;
+      if (!joined.empty()) joined += " / ";
+      joined += line;
+    }
+    return joined.empty() ? std::wstring(fallback) : Utf8ToWide(joined);
   }
 
  private:
@@ -225,6 +238,17 @@ bool HasElementInside(const xmlNode* node) {
   return false;
 }
 
+// True when the declared encoding cannot be that of the byte-order mark.
+bool EncodingContradictsMark(const std::string& bytes, const xmlChar* declared) {
+  if (declared == nullptr) return false;
+  std::string name(reinterpret_cast<const char*>(declared));
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return name != "utf-8" && name != "utf8";
+  if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0)
+    return name.rfind("utf-16", 0) != 0 && name.rfind("utf16", 0) != 0;
+  return false;
+}
+
 bool Parse(Document& target, const std::string& bytes, const char* url, const char* encoding,
            LoadPolicy policy) {
   ErrorScope errors;
@@ -244,7 +268,11 @@ bool Parse(Document& target, const std::string& bytes, const char* url, const ch
   }
   DocPtr parsed(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url,
                                   encoding, options));
-  if (!parsed || mark.refusedDtd || !ctxt->wellFormed) return false;
+  // Namespace errors and an encoding declaration that contradicts the byte-order
+  // mark leave libxml2's result standing; they still make the document malformed.
+  if (!parsed || mark.refusedDtd || !ctxt->wellFormed || !ctxt->nsWellFormed ||
+      EncodingContradictsMark(bytes, encoding == nullptr ? parsed->encoding : nullptr))
+    return false;
   target.Reset(std::move(parsed));
   return true;
 }

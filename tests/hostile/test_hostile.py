@@ -1,0 +1,229 @@
+"""Hostile and broken inputs: a clear error, nothing lost, nothing reached.
+
+Feeds the program and the load operation directly with the conformance suite's
+not-well-formed files, entity bombs, external resources, hostile style sheets and
+saves that fail part-way.
+"""
+import concurrent.futures
+import os
+import resource
+import shutil
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+from conformance import not_well_formed_cases
+
+BIN = os.environ["ZANTREL_BIN"]
+LOAD_CHECK = os.environ["ZANTREL_LOAD_CHECK"]
+DATA = os.environ["ZANTREL_DATA"]
+XMLCONF = os.environ["ZANTREL_XMLCONF"]
+LOAD_ERROR = "pDoc->load()[loadXML()]"
+VALID = '<?xml version="1.0" encoding="UTF-8"?><packet><thread/><chat no="1">a</chat></packet>'
+SHEET_HEAD = ('<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform" '
+              'xmlns:exsl="http://exslt.org/common" extension-element-prefixes="exsl">')
+
+
+class Listener:
+    """A loopback TCP listener that counts the connections it gets."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.sock.settimeout(0.2)
+        self.port = self.sock.getsockname()[1]
+        self.connections = 0
+        self.stop = False
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while not self.stop:
+            try:
+                conn, _ = self.sock.accept()
+                self.connections += 1
+                conn.close()
+            except OSError:
+                pass
+
+    def close(self):
+        self.stop = True
+        self.thread.join()
+        self.sock.close()
+
+
+class Folder:
+    def __init__(self, testcase):
+        self.path = tempfile.mkdtemp(prefix="zantrel-hostile-")
+        testcase.addCleanup(shutil.rmtree, self.path, ignore_errors=True)
+        shutil.copy2(BIN, os.path.join(self.path, "zantrel"))
+        shutil.copy(os.path.join(DATA, "convert.xsl"), self.path)
+
+    def file(self, name, content):
+        with open(os.path.join(self.path, name), "wb") as f:
+            f.write(content.encode("utf-8") if isinstance(content, str) else content)
+
+    def run(self, *args, limit_file_size=None):
+        def limits():
+            if limit_file_size is not None:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit_file_size, limit_file_size))
+        start = time.monotonic()
+        proc = subprocess.Popen([os.path.join(self.path, "zantrel"), *args], cwd=self.path,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                preexec_fn=limits)
+        out, _ = proc.communicate(timeout=120)
+        return proc.returncode, out.decode("utf-8", "replace").split("\n")[:-1], time.monotonic() - start
+
+    def listing(self):
+        return sorted(os.listdir(self.path))
+
+
+class ConformanceSuite(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.cases = not_well_formed_cases(XMLCONF)
+
+    def test_suite_is_there(self):
+        self.assertGreater(len(self.cases), 900)
+
+    def test_load_refuses_every_not_well_formed_file(self):
+        paths = "".join(path + "\n" for _, path in self.cases)
+        out = subprocess.run([LOAD_CHECK], input=paths.encode(), stdout=subprocess.PIPE, timeout=600,
+                             check=True).stdout.decode().split("\n")[:-1]
+        self.assertEqual(len(out), len(self.cases))
+        accepted = [case for case, result in zip(self.cases, out) if result != LOAD_ERROR]
+        self.assertEqual(accepted, [])
+
+    def test_program_refuses_every_not_well_formed_file(self):
+        folder = Folder(self)
+        folder.file("a.xml", VALID)
+        program = os.path.join(folder.path, "zantrel")
+
+        def run(case):
+            test_id, path = case
+            out_name = f"out-{test_id}.xml"
+            proc = subprocess.run([program, "a.xml", path, "save=" + out_name], cwd=folder.path,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  timeout=120)
+            lines = proc.stdout.decode("utf-8", "replace").split("\n")[:-1]
+            if not path.endswith(".xml"):
+                # Not an input by name: refused before any job.
+                return None if proc.returncode == 2 else (test_id, proc.returncode, lines[-1:])
+            ok = proc.returncode == 1 and lines[-1:] == [LOAD_ERROR]
+            return None if ok else (test_id, proc.returncode, lines[-1:])
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+            failures = [r for r in pool.map(run, self.cases) if r is not None]
+        self.assertEqual(failures, [])
+        self.assertEqual(folder.listing(), ["a.xml", "convert.xsl", "zantrel"])  # no output, no temporary
+
+
+class HostileInputs(unittest.TestCase):
+    def run_with(self, name, content, expected_last, expected_code=1, **run_args):
+        folder = Folder(self)
+        folder.file("a.xml", VALID)
+        folder.file(name, content)
+        before = folder.listing()
+        code, out, seconds = folder.run("a.xml", name, "save=out.xml", **run_args)
+        self.assertEqual(code, expected_code, "\n".join(out))
+        if expected_last:
+            self.assertEqual(out[-len(expected_last):], expected_last)
+        self.assertLess(seconds, 60)
+        if expected_code != 0:
+            self.assertEqual(folder.listing(), before)
+        return folder, out
+
+    def test_documents_refused_at_load(self):
+        secret = tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False)
+        secret.write("TOP-SECRET-CONTENT")
+        secret.close()
+        self.addCleanup(os.unlink, secret.name)
+        listener = Listener()
+        self.addCleanup(listener.close)
+        url = f"http://127.0.0.1:{listener.port}/entity"
+        laughs = "".join(f'<!ENTITY l{i} "{("&l%d;" % (i - 1)) * 10}">' for i in range(1, 10))
+        cases = {
+            "billion laughs": f'<!DOCTYPE packet [<!ENTITY l0 "lol">{laughs}]><packet>&l9;</packet>',
+            "quadratic blowup": '<!DOCTYPE packet [<!ENTITY a "' + "x" * 50000 + '">]><packet>' + "&a;" * 50000 + "</packet>",
+            "external entity, local file": f'<!DOCTYPE packet [<!ENTITY s SYSTEM "file://{secret.name}">]><packet><chat no="2">&s;</chat></packet>',
+            "external entity, loopback": f'<!DOCTYPE packet [<!ENTITY s SYSTEM "{url}">]><packet>&s;</packet>',
+            "external DTD": f'<!DOCTYPE packet SYSTEM "{url}"><packet/>',
+            "nesting past the limit": "<packet>" + "<a>" * 100000 + "</a>" * 100000 + "</packet>",
+            "empty file": "",
+            "invalid UTF-8": b'<packet><chat no="2">\xc3\x28</chat></packet>',
+            "undeclared prefix": '<packet><x:chat no="2"/></packet>',
+        }
+        for name, content in cases.items():
+            with self.subTest(name):
+                _, out = self.run_with("b.xml", content, ["読み込み：b.xml", LOAD_ERROR])
+                self.assertNotIn("TOP-SECRET", "\n".join(out))
+        self.assertEqual(listener.connections, 0)
+
+    def test_inputs_answered_by_their_lines(self):
+        utf16 = '<?xml version="1.0" encoding="UTF-16"?><packet><chat no="2">日本</chat></packet>'
+        folder, out = self.run_with("b.xml", b"\xff\xfe" + utf16.encode("utf-16-le"), [], expected_code=0)
+        self.assertIn("処理が完了しました", out)
+        self.assertIn("日本".encode(), open(os.path.join(folder.path, "out.xml"), "rb").read())
+        self.run_with("b.xml", '<packet><chat no="99999999999999999999"/></packet>',
+                      ["重複コメントの削除中...bad lexical cast: source type value could not be interpreted as target"])
+        folder = Folder(self)
+        folder.file("a.xml", VALID)
+        os.mkdir(os.path.join(folder.path, "x.xml"))
+        code, out, _ = folder.run("a.xml", "x.xml", "save=out.xml")
+        self.assertEqual((code, out[-2:]), (1, ["読み込み：x.xml", LOAD_ERROR]))
+
+    def test_style_sheets_cannot_write_reach_out_or_run_away(self):
+        listener = Listener()
+        self.addCleanup(listener.close)
+        cases = {
+            "xsl:document": '<xsl:template match="/"><xsl:document href="written.xml"><x/></xsl:document><r/></xsl:template>',
+            "exsl:document": '<xsl:template match="/"><exsl:document href="written.xml"><x/></exsl:document><r/></xsl:template>',
+            "network read": f'<xsl:template match="/"><r><xsl:copy-of select="document(\'http://127.0.0.1:{listener.port}/x\')"/></r></xsl:template>',
+            "endless recursion": '<xsl:template match="/"><xsl:call-template name="f"/></xsl:template>'
+                                 '<xsl:template name="f"><x><xsl:call-template name="f"/></x></xsl:template>',
+        }
+        for name, body in cases.items():
+            with self.subTest(name):
+                folder = Folder(self)
+                folder.file("a.xml", VALID)
+                folder.file("b.xml", VALID)
+                folder.file("convert.xsl", SHEET_HEAD + body + "</xsl:stylesheet>")
+                before = folder.listing()
+                code, out, seconds = folder.run("a.xml", "b.xml", "save=out.xml")
+                self.assertEqual(code, 1, "\n".join(out))
+                self.assertEqual(out[-3:-1], ["XSLT適用中...", "Unspecified error"])
+                self.assertEqual(folder.listing(), before)
+                self.assertLess(seconds, 60)
+        self.assertEqual(listener.connections, 0)
+
+    def test_failed_saves_keep_the_old_file(self):
+        big = '<packet><thread/>' + "".join(f'<chat no="{i}">{"x" * 100}</chat>' for i in range(2000)) + "</packet>"
+        cases = [("existing target, file size limit", "out.xml", {"limit_file_size": 65536}),
+                 ("an input as target, file size limit", "a.xml", {"limit_file_size": 65536}),
+                 ("read-only target", "out.xml", {})]
+        for name, target, run_args in cases:
+            with self.subTest(name):
+                folder = Folder(self)
+                folder.file("a.xml", big)
+                folder.file("b.xml", VALID)
+                old = b"OLD FILE " * 100
+                if target == "out.xml":
+                    folder.file("out.xml", old)
+                if not run_args:
+                    os.chmod(os.path.join(folder.path, "out.xml"), 0o444)
+                before = {n: open(os.path.join(folder.path, n), "rb").read()
+                          for n in folder.listing() if n.endswith(".xml")}
+                code, out, _ = folder.run("a.xml", "b.xml", "save=" + target, **run_args)
+                self.assertEqual(code, 1, "\n".join(out))
+                self.assertEqual(out[-3], "保存：" + target)
+                after = {n: open(os.path.join(folder.path, n), "rb").read()
+                         for n in folder.listing() if n.endswith(".xml")}
+                self.assertEqual(after, before)  # byte for byte, and no temporary file
+
+
+if __name__ == "__main__":
+    unittest.main()
