@@ -8,6 +8,7 @@ packages=(
   libxml2-dev libxslt1-dev libboost-dev
   libgtest-dev libgmock-dev
   python3
+  clang libclang-rt-14-dev libfuzzer-14-dev
 )
 
 missing=()

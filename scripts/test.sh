@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: the normal build, then the
-# AddressSanitizer + UndefinedBehaviorSanitizer build.
+# AddressSanitizer + UndefinedBehaviorSanitizer build; then a one-minute fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,3 +12,5 @@ for preset in linux linux-asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "=== fuzz (bounded) ==="
+bash scripts/fuzz.sh 60

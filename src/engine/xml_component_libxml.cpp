@@ -80,9 +80,11 @@ void AppendError(const char* message) {
 
 void StructuredErrorHandler(void* /*ctx*/, xmlErrorPtr error) {
   if (error == nullptr || error->level == XML_ERR_WARNING) return;
-  char head[64];
-  std::snprintf(head, sizeof head, error->line > 0 ? "line %d: " : "", error->line);
-  AppendError(head);
+  if (error->line > 0) {
+    char head[32];
+    std::snprintf(head, sizeof head, "line %d: ", error->line);
+    AppendError(head);
+  }
   AppendError(error->message);
 }
 
