@@ -61,16 +61,6 @@ std::wstring DecodeIniBytes(std::string_view bytes) {
   return Utf8ToWide(bytes);
 }
 
-std::int32_t IniFile::ReadInt(const std::wstring& section, const std::wstring& key,
-                              std::int32_t defaultValue) const {
-  const std::wstring text = ReadString(section, key, L"");
-  if (text.empty()) return defaultValue;
-  // Leading digits count, as with the platform routine; a value without any is 0.
-  wchar_t* end = nullptr;
-  const long long value = std::wcstoll(text.c_str(), &end, 10);
-  return static_cast<std::int32_t>(value);
-}
-
 std::wstring LoadSavePattern(const std::wstring& settingsPath) {
   return IniFile(settingsPath, L"main").ReadString(L"", L"save", L"");
 }

@@ -23,8 +23,17 @@ class IniFile {
                        std::int32_t defaultValue) const;
   std::wstring ReadString(const std::wstring& section, const std::wstring& key,
                           const std::wstring& defaultText) const;
+#ifdef _WIN32
+  // Writing exists where a window keeps settings; a new file is made UTF-16.
+  bool WriteInt(const std::wstring& section, const std::wstring& key, std::int32_t value) const;
+  bool WriteString(const std::wstring& section, const std::wstring& key,
+                   const std::wstring& value) const;
+#endif
 
  private:
+#ifdef _WIN32
+  void EnsureUnicodeFile() const;
+#endif
   const std::wstring& Section(const std::wstring& section) const {
     return section.empty() ? defaultSection_ : section;
   }

@@ -1,3 +1,4 @@
+#include <cwchar>
 #include <fstream>
 #include <iterator>
 
@@ -12,6 +13,16 @@ std::wstring IniFile::ReadString(const std::wstring& section, const std::wstring
   if (!in) return defaultText;
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   return FindIniValue(DecodeIniBytes(bytes), Section(section), key).value_or(defaultText);
+}
+
+std::int32_t IniFile::ReadInt(const std::wstring& section, const std::wstring& key,
+                              std::int32_t defaultValue) const {
+  const std::wstring text = ReadString(section, key, L"");
+  if (text.empty()) return defaultValue;
+  // Leading digits count, as with the platform routine; a value without any is 0.
+  wchar_t* end = nullptr;
+  const long long value = std::wcstoll(text.c_str(), &end, 10);
+  return static_cast<std::int32_t>(value);
 }
 
 }  // namespace zantrel

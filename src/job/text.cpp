@@ -1,6 +1,7 @@
 #include "job/text.hpp"
 
 #include <algorithm>
+#include <cwchar>
 
 namespace zantrel {
 namespace {
@@ -148,41 +149,40 @@ std::wstring Utf16ToWide(std::u16string_view text) {
 }
 
 std::size_t Utf16Length(std::wstring_view text) {
-  if constexpr (sizeof(wchar_t) == 2) {
-    return text.size();
-  } else {
-    std::size_t n = text.size();
-    for (wchar_t c : text)
-      if (static_cast<char32_t>(c) >= 0x10000) ++n;
-    return n;
-  }
+#if WCHAR_MAX <= 0xFFFF
+  return text.size();
+#else
+  std::size_t n = text.size();
+  for (wchar_t c : text)
+    if (static_cast<char32_t>(c) >= 0x10000) ++n;
+  return n;
+#endif
 }
 
 bool Utf16Less(std::wstring_view a, std::wstring_view b) {
-  if constexpr (sizeof(wchar_t) == 2) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](wchar_t x, wchar_t y) {
-                                          return static_cast<char16_t>(x) <
-                                                 static_cast<char16_t>(y);
-                                        });
-  } else {
-    // Comparing the UTF-16 forms differs from comparing code points only where
-    // a supplementary character meets U+E000..U+FFFF; convert lazily per pair.
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-      if (a[i] == b[i]) continue;
-      const auto lead = [](wchar_t c) -> char32_t {
-        const auto cp = static_cast<char32_t>(c);
-        return cp >= 0x10000 ? 0xD800 + ((cp - 0x10000) >> 10) : cp;
-      };
-      const char32_t la = lead(a[i]);
-      const char32_t lb = lead(b[i]);
-      if (la != lb) return la < lb;
-      // Same lead surrogate: the trail surrogates order like the code points.
-      return static_cast<char32_t>(a[i]) < static_cast<char32_t>(b[i]);
-    }
-    return a.size() < b.size();
+#if WCHAR_MAX <= 0xFFFF
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](wchar_t x, wchar_t y) {
+                                        return static_cast<char16_t>(x) < static_cast<char16_t>(y);
+                                      });
+#else
+  // Comparing the UTF-16 forms differs from comparing code points only where a
+  // supplementary character meets U+E000..U+FFFF: compare lead surrogates first.
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    const auto lead = [](wchar_t c) -> char32_t {
+      const auto cp = static_cast<char32_t>(c);
+      return cp >= 0x10000 ? 0xD800 + ((cp - 0x10000) >> 10) : cp;
+    };
+    const char32_t la = lead(a[i]);
+    const char32_t lb = lead(b[i]);
+    if (la != lb) return la < lb;
+    // Same lead surrogate: the trail surrogates order like the code points.
+    return static_cast<char32_t>(a[i]) < static_cast<char32_t>(b[i]);
   }
+  return a.size() < b.size();
+#endif
 }
 
 }  // namespace zantrel

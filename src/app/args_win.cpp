@@ -1,0 +1,21 @@
+// The argument list from the process command line, split by the shell's rules.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/args.hpp"
+
+namespace zantrel {
+
+ArgumentList GetCommandArgs() {
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (argv == nullptr) return {};  // cannot be split: no arguments
+  ArgumentList args;
+  for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
+  LocalFree(argv);
+  return args;
+}
+
+std::wstring GetRawCommandLine() { return GetCommandLineW(); }
+
+}  // namespace zantrel

@@ -1,0 +1,48 @@
+// Zantrel.exe: the windowed program. Start-up, the message loop and shutdown.
+//
+//   Zantrel.exe [-autoexit] [-hide] [save=PATTERN] FILE.xml FILE.xml ...
+//
+// With auto-exit ("-autoexit", or "-hide") the exit code tells scripts the
+// outcome: 0 saved, 1 a job did not save, 2 no job ran. A window that cannot be
+// made ends the program with 3.
+#include <windows.h>
+#include <objbase.h>
+
+#include "app/app_info.hpp"
+#include "app/args.hpp"
+#include "app/window_settings_win.hpp"
+#include "job/intake.hpp"
+#include "job/worker.hpp"
+#include "ui/log.hpp"
+#include "ui/wnd_main_win.hpp"
+
+using namespace zantrel;
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  const AppInfo& info = GetAppInfo();
+  CWndMain window(info.programName, info.settingsPath);
+  const ArgumentList args = GetCommandArgs();
+  const bool hide = IsHidden(args);
+
+  if (!RegisterWndClass(window) || !CreateWnd(window)) return 3;
+  LoadSettings(window, info.settingsPath);
+  ShowWindow(window.Handle(), hide ? SW_HIDE : SW_SHOW);
+
+  if (!args.empty()) {
+    AppendLog(GetRawCommandLine());
+    SubmitJob(args, window);
+  } else {
+    AppendLog(L"結合するコメントファイルをまとめてドラッグ&ドロップして下さい");
+  }
+
+  CoInitialize(nullptr);
+  MSG msg{};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  CoUninitialize();
+  // A job still running finishes its save; its log lines now reach no window.
+  WaitForWorkers();
+  return IsAutoExit(args) ? window.Outcome() : static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,108 @@
+#include <windows.h>
+
+#include "engine/errors.hpp"
+#include "engine/file_io.hpp"
+#include "engine/file_io_win.hpp"
+#include "job/paths.hpp"
+
+namespace zantrel {
+namespace {
+
+[[noreturn]] void ThrowLastError(const std::wstring& path) {
+  throw MakeComError(HRESULT_FROM_WIN32(GetLastError()), path);
+}
+
+// Deletes the temporary file unless it became the target.
+class TempFileGuard {
+ public:
+  explicit TempFileGuard(std::wstring path) : path_(std::move(path)) {}
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+  ~TempFileGuard() {
+    if (!path_.empty()) DeleteFileW(path_.c_str());
+  }
+  void Commit() { path_.clear(); }
+
+ private:
+  std::wstring path_;
+};
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE h) : h_(h) {}
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+void ReplaceFileAtomically(const std::wstring& path,
+                           const std::function<void(const std::wstring& tempPath)>& write) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    ThrowLastError(path);
+  }
+  std::wstring folder = GetDirectoryPart(path);
+  if (folder.empty()) folder = L".";
+  wchar_t temp[MAX_PATH + 1] = {};
+  if (GetTempFileNameW(folder.c_str(), L"ztl", 0, temp) == 0) ThrowLastError(path);
+  TempFileGuard guard(temp);
+  write(temp);
+  if (!MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    ThrowLastError(path);
+  guard.Commit();
+}
+
+bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE || GetFileType(file.get()) != FILE_TYPE_DISK) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  DWORD read = 0;
+  if (!bytes.empty() && !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+    return false;
+  bytes.resize(read);
+  return true;
+}
+
+void WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
+  WriteFileAtomically(path, [bytes](const ByteSink& sink) { sink(bytes); });
+}
+
+void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce) {
+  ReplaceFileAtomically(path, [&](const std::wstring& temp) {
+    FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) ThrowLastError(path);
+    DWORD error = 0;
+    const ByteSink sink = [&](std::string_view piece) {
+      while (error == 0 && !piece.empty()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(piece.size(), 1u << 30));
+        if (!WriteFile(file.get(), piece.data(), chunk, &written, nullptr)) error = GetLastError();
+        piece.remove_prefix(written);
+      }
+      return error == 0;
+    };
+    produce(sink);
+    if (error == 0 && !FlushFileBuffers(file.get())) error = GetLastError();
+    if (error != 0) {
+      SetLastError(error);
+      ThrowLastError(path);
+    }
+  });
+}
+
+void RemovePendingTemporaryFiles() noexcept {}
+
+}  // namespace zantrel

@@ -1,0 +1,19 @@
+// The drop road: files dropped on the main window reach job intake.
+// Main thread (inside the window procedure). The drop is always released.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+namespace zantrel {
+
+class CWndMain;
+
+void OnDropFiles(CWndMain& window, HDROP drop);
+// The dropped paths in the shell's order; false when the drop holds nothing.
+bool GetDroppedFiles(HDROP drop, std::vector<std::wstring>& files);
+
+}  // namespace zantrel

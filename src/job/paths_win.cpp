@@ -1,0 +1,37 @@
+// Windows forms of the platform path operations.
+#include <windows.h>
+
+#include "job/paths.hpp"
+
+namespace zantrel {
+
+std::wstring GetModulePath() {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  return n == 0 ? std::wstring() : std::wstring(buffer, n);
+}
+
+std::wstring GetCurrentDirectoryPath() {
+  const DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  std::wstring buffer(n, L'\0');
+  const DWORD written = GetCurrentDirectoryW(n, buffer.data());
+  buffer.resize(written);
+  return buffer;
+}
+
+bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring AnsiToWide(std::string_view text) {
+  const std::string terminated(text);
+  const int n = MultiByteToWideChar(CP_ACP, 0, terminated.c_str(), -1, nullptr, 0);
+  if (n == 0) return {};
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, terminated.c_str(), -1, wide.data(), n) == 0) return {};
+  wide.resize(static_cast<std::size_t>(n - 1));  // the terminator
+  return wide;
+}
+
+}  // namespace zantrel
