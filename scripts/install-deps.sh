@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   python3
   clang libclang-rt-14-dev libfuzzer-14-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth fonts-ipafont-gothic imagemagick
 )
 
 missing=()

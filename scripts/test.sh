@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: the normal build, then the
-# AddressSanitizer + UndefinedBehaviorSanitizer build; then a one-minute fuzz run.
+# AddressSanitizer + UndefinedBehaviorSanitizer build; then the Windows build with
+# its tests under Wine; then a one-minute fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,5 +13,9 @@ for preset in linux linux-asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "=== windows (cross-built, under Wine) ==="
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+timeout 1200 bash scripts/wine-env.sh ctest --preset windows
 echo "=== fuzz (bounded) ==="
 bash scripts/fuzz.sh 60

@@ -57,7 +57,9 @@ TEST(LogBound, EmptiesOnlyAtSixteenThousandUnits) {
 
 TEST(LogBound, SupplementaryCharactersCountTwice) {
   test::LogCapture log;
-  AppendLog(L"%RAW%" + std::wstring(8000, L'\U0001F600'));  // 16000 UTF-16 units
+  std::wstring faces;
+  for (int i = 0; i < 8000; ++i) faces += L"\U0001F600";  // 16000 UTF-16 units
+  AppendLog(L"%RAW%" + faces);
   AppendLog(L"new");
   EXPECT_EQ(log.Text(), L"new\r\n");
 }

@@ -1,48 +1,91 @@
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "comments/vocabulary.hpp"
 #include "job/text.hpp"
 #include "ui/log.hpp"
 
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
 namespace zantrel::test {
 
+#ifdef _WIN32
+// The test thread is a COM apartment for the whole run, as the program's threads are.
+struct ComApartment {
+  ComApartment() { CoInitialize(nullptr); }
+  ~ComApartment() { CoUninitialize(); }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+};
+const ComApartment g_apartment;
+#endif
+
+std::filesystem::path NativePath(const std::wstring& path) {
+#ifdef _WIN32
+  return std::filesystem::path(path);
+#else
+  return std::filesystem::path(WideToUtf8(path));
+#endif
+}
+
+std::wstring WidePath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return path.wstring();
+#else
+  return Utf8ToWide(path.string());
+#endif
+}
+
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zantrel-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = Utf8ToWide(pattern) + L"/";
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  const auto base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto candidate = base / ("zantrel-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = WidePath(candidate);
+      path_ += static_cast<wchar_t>(std::filesystem::path::preferred_separator);
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
   std::error_code ec;
-  std::filesystem::permissions(WideToUtf8(path_), std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(WideToUtf8(path_), ec);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(NativePath(path_), ec))
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(NativePath(path_), ec);
 }
 
 std::vector<std::wstring> TempDir::Entries() const {
   std::vector<std::wstring> names;
-  for (const auto& entry : std::filesystem::directory_iterator(WideToUtf8(path_)))
-    names.push_back(Utf8ToWide(entry.path().filename().string()));
+  for (const auto& entry : std::filesystem::directory_iterator(NativePath(path_)))
+    names.push_back(WidePath(entry.path().filename()));
   std::sort(names.begin(), names.end());
   return names;
 }
 
+void MakeDirectory(const std::wstring& path) { std::filesystem::create_directories(NativePath(path)); }
+
 void WriteFile(const std::wstring& path, const std::string& bytes) {
-  std::ofstream out(WideToUtf8(path), std::ios::binary);
+  std::ofstream out(NativePath(path), std::ios::binary);
   out << bytes;
   if (!out) throw std::runtime_error("cannot write test file");
 }
 
 std::string ReadFile(const std::wstring& path) {
-  std::ifstream in(WideToUtf8(path), std::ios::binary);
+  std::ifstream in(NativePath(path), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 

@@ -26,6 +26,7 @@ class TempDir {
   std::wstring path_;
 };
 
+void MakeDirectory(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& bytes);
 std::string ReadFile(const std::wstring& path);
 

@@ -1,0 +1,109 @@
+"""Zantrel.exe under Wine, as a script or a person would run it.
+
+Each test gets its own folder with a copy of the program and convert.xsl. Checks
+the saved file, the settings file (five keys, in order) and the exit code that
+tells scripts the outcome; takes a screenshot of the window after a job.
+"""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ET
+
+EXE = os.environ["ZANTREL_EXE"]
+DATA = os.environ["ZANTREL_DATA"]
+WINE = os.environ["ZANTREL_WINE"]
+SCREENSHOT = os.environ["ZANTREL_SCREENSHOT"]
+
+
+def comment_xml(numbers):
+    chats = "".join(f'<chat no="{n}">コメント{n}</chat>' for n in numbers)
+    return f'<?xml version="1.0" encoding="UTF-8"?><packet><thread last_res="0"/>{chats}</packet>'
+
+
+def ini_keys(path):
+    with open(path, "rb") as f:
+        raw = f.read()
+    text = raw[2:].decode("utf-16-le") if raw.startswith(b"\xff\xfe") else raw.decode("utf-8", "replace")
+    return [line.split("=", 1) for line in text.replace("\r", "").split("\n") if "=" in line]
+
+
+class WindowsProgram(unittest.TestCase):
+    def folder(self):
+        path = tempfile.mkdtemp(prefix="zantrel-win-")
+        self.addCleanup(shutil.rmtree, path, ignore_errors=True)
+        shutil.copy(EXE, path)
+        shutil.copy(os.path.join(DATA, "convert.xsl"), path)
+        return path
+
+    def run_exe(self, folder, *args, timeout=120):
+        return subprocess.run([WINE, os.path.join(folder, "Zantrel.exe"), *args], cwd=folder,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+
+    def test_hidden_job_saves_and_reports_the_outcome(self):
+        d = self.folder()
+        for name, numbers in (("a[1].xml", [1, 2, 3]), ("b[2].xml", [3, 4]), ("日本[3].xml", [4, 5])):
+            with open(os.path.join(d, name), "w", encoding="utf-8") as f:
+                f.write(comment_xml(numbers))
+        code = self.run_exe(d, "-hide", "日本[3].xml", "a[1].xml", "b[2].xml", "save=$title_全部.xml")
+        self.assertEqual(code, 0)
+        root = ET.parse(os.path.join(d, "日本_全部.xml")).getroot()
+        self.assertEqual([c.get("no") for c in root.iter("chat")], ["1", "2", "3", "4", "5"])
+        self.assertEqual(root.find("thread").get("last_res"), "5")
+        self.assertEqual([k for k, _ in ini_keys(os.path.join(d, "Zantrel.ini"))],
+                         ["left", "top", "width", "height", "save"])
+
+    def test_outcome_codes_with_auto_exit(self):
+        d = self.folder()
+        with open(os.path.join(d, "a.xml"), "w", encoding="utf-8") as f:
+            f.write(comment_xml([1]))
+        with open(os.path.join(d, "bad.xml"), "w", encoding="utf-8") as f:
+            f.write("<packet>")
+        self.assertEqual(self.run_exe(d, "-hide"), 2)  # no file: no job
+        self.assertEqual([k for k, _ in ini_keys(os.path.join(d, "Zantrel.ini"))],
+                         ["left", "top", "width", "height", "save"])
+        self.assertEqual(self.run_exe(d, "-autoexit", "-hide", "a.xml", "bad.xml", "save=out.xml"), 1)
+        self.assertFalse(os.path.exists(os.path.join(d, "out.xml")))
+
+    def test_settings_pattern_in_japanese_round_trips(self):
+        d = self.folder()
+        with open(os.path.join(d, "Zantrel.ini"), "wb") as f:
+            f.write(b"\xff\xfe" + "[main]\r\nsave=結合_$title.xml\r\n".encode("utf-16-le"))
+        for name, numbers in (("夏[1].xml", [1]), ("夏[2].xml", [2])):
+            with open(os.path.join(d, name), "w", encoding="utf-8") as f:
+                f.write(comment_xml(numbers))
+        self.assertEqual(self.run_exe(d, "-hide", "夏[1].xml", "夏[2].xml"), 0)
+        self.assertTrue(os.path.exists(os.path.join(d, "結合_夏.xml")))
+        self.assertIn(["save", "結合_$title.xml"], ini_keys(os.path.join(d, "Zantrel.ini")))
+
+    def test_screenshot_after_a_job(self):
+        if not os.environ.get("DISPLAY") or shutil.which("import") is None:
+            self.skipTest("needs an X display and ImageMagick")
+        d = self.folder()
+        for name in sorted(os.listdir(DATA)):
+            if name.endswith(".xml"):
+                shutil.copy(os.path.join(DATA, name), d)
+        samples = sorted(n for n in os.listdir(d) if n.endswith(".xml"))
+        proc = subprocess.Popen([WINE, os.path.join(d, "Zantrel.exe"), *samples, "save=$title_merged.xml"],
+                                cwd=d, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        try:
+            saved = os.path.join(d, "夏の花火大会_merged.xml")
+            for _ in range(600):
+                if os.path.exists(saved):
+                    break
+                time.sleep(0.1)
+            self.assertTrue(os.path.exists(saved))
+            time.sleep(2)  # the last log lines and a repaint
+            subprocess.run(["import", "-window", "root", SCREENSHOT], check=True, timeout=60)
+            self.assertGreater(os.path.getsize(SCREENSHOT), 1000)
+        finally:
+            proc.terminate()
+            proc.wait(timeout=30)
+
+
+if __name__ == "__main__":
+    unittest.main()

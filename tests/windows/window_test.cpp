@@ -1,0 +1,223 @@
+// Window tests under Wine: message routing, the main window, settings at close,
+// the drop road and a whole job served by the message loop.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "app/settings.hpp"
+#include "comments/progress.hpp"
+#include "job/drop_win.hpp"
+#include "job/intake.hpp"
+#include "job/text.hpp"
+#include "job/worker.hpp"
+#include "test_support.hpp"
+#include "ui/log.hpp"
+#include "ui/wnd_main_win.hpp"
+
+namespace zantrel {
+namespace {
+
+using test::CommentXml;
+using test::TempDir;
+using test::WriteFile;
+
+// Records every message its WindowProc sees.
+class Recorder final : public CWndBase {
+ public:
+  LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override {
+    seen.push_back(message);
+    return CWndBase::WindowProc(hwnd, message, wParam, lParam);
+  }
+  std::vector<UINT> seen;
+};
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+std::wstring WindowText(HWND hwnd) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+std::vector<std::wstring> SplitLines(const std::wstring& text) {
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  for (std::size_t pos; (pos = text.find(L"\r\n", start)) != std::wstring::npos; start = pos + 2)
+    lines.push_back(text.substr(start, pos - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+// The INI file's keys of section [main], in file order.
+std::vector<std::wstring> IniKeys(const std::wstring& path) {
+  const std::wstring text = DecodeIniBytes(test::ReadFile(path));
+  std::vector<std::wstring> keys;
+  for (const auto& line : SplitLines(text))
+    if (const auto eq = line.find(L'='); eq != std::wstring::npos) keys.push_back(line.substr(0, eq));
+  return keys;
+}
+
+// A DROPFILES block with wide paths, as the shell hands it over.
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+  std::size_t chars = 1;
+  for (const auto& p : paths) chars += p.size() + 1;
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  auto* out = reinterpret_cast<wchar_t*>(header + 1);
+  for (const auto& p : paths) {
+    std::copy(p.begin(), p.end(), out);
+    out += p.size() + 1;
+  }
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+TEST(Routing, BindsAtCreationAndLetsGoAfterDestroy) {
+  Recorder object;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &StaticWndProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"ZantrelRoutingTest";
+  RegisterClassExW(&wc);
+  HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                              wc.hInstance, &object);
+  ASSERT_NE(hwnd, nullptr);
+  // WM_GETMINMAXINFO comes before WM_NCCREATE: it must not reach the object.
+  ASSERT_FALSE(object.seen.empty());
+  EXPECT_EQ(object.seen.front(), static_cast<UINT>(WM_NCCREATE));
+  EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), &object);
+  EXPECT_EQ(object.Handle(), hwnd);
+  DestroyWindow(hwnd);
+  EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_DESTROY)), object.seen.end());
+  // After WM_DESTROY the binding is gone: WM_NCDESTROY went to DefWindowProcW.
+  EXPECT_EQ(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_NCDESTROY)), object.seen.end());
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { settings_ = dir / L"Zantrel.ini"; }
+  TempDir dir;
+  std::wstring settings_;
+};
+
+TEST_F(MainWindowTest, RegistersOnceAndBuildsTheLog) {
+  CWndMain window(L"Zantrel", settings_);
+  EXPECT_TRUE(RegisterWndClass(window));
+  EXPECT_TRUE(RegisterWndClass(window));  // known already: not registered again
+  ASSERT_TRUE(CreateWnd(window));
+  EXPECT_EQ(WindowText(window.Handle()), L"Zantrel - Ver.0.10 Test");
+  RECT r{};
+  GetWindowRect(window.Handle(), &r);
+  EXPECT_EQ(r.right - r.left, 400);
+  EXPECT_EQ(r.bottom - r.top, 280);
+  EXPECT_FALSE(IsWindowVisible(window.Handle()));
+  AppendLog(L"こんにちは");
+  EXPECT_EQ(WindowText(window.LogControlHandle()), L"こんにちは\r\n");
+
+  // A client area of 500x300 makes the log exactly that, at the origin.
+  RECT want{0, 0, 500, 300};
+  AdjustWindowRectEx(&want, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  SetWindowPos(window.Handle(), nullptr, 0, 0, want.right - want.left, want.bottom - want.top,
+               SWP_NOMOVE | SWP_NOZORDER);
+  RECT client{};
+  GetClientRect(window.Handle(), &client);
+  ASSERT_EQ(client.right, 500);
+  ASSERT_EQ(client.bottom, 300);
+  RECT log{};
+  GetWindowRect(window.LogControlHandle(), &log);
+  MapWindowPoints(nullptr, window.Handle(), reinterpret_cast<POINT*>(&log), 2);
+  EXPECT_EQ(log.left, 0);
+  EXPECT_EQ(log.top, 0);
+  EXPECT_EQ(log.right - log.left, 500);
+  EXPECT_EQ(log.bottom - log.top, 300);
+}
+
+TEST_F(MainWindowTest, CloseWritesTheSettingsOnceInOrder) {
+  CWndMain window(L"Zantrel", settings_);
+  ASSERT_TRUE(RegisterWndClass(window));
+  ASSERT_TRUE(CreateWnd(window));
+  window.SetSavePattern(L"結合/$title_全部.xml");
+  SendMessageW(window.Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(window.Handle(), nullptr);
+  EXPECT_EQ(IniKeys(settings_), (std::vector<std::wstring>{L"left", L"top", L"width", L"height", L"save"}));
+  EXPECT_EQ(LoadSavePattern(settings_), L"結合/$title_全部.xml");  // Japanese round-trips
+  MSG msg;
+  EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // WM_DESTROY ended the loop
+}
+
+TEST_F(MainWindowTest, DestroyingTheObjectClosesAndSaves) {
+  {
+    CWndMain window(L"Zantrel", settings_);
+    ASSERT_TRUE(RegisterWndClass(window));
+    ASSERT_TRUE(CreateWnd(window));
+  }
+  EXPECT_EQ(IniKeys(settings_).size(), 5u);
+  PumpMessages();
+}
+
+TEST_F(MainWindowTest, DropsReachIntake) {
+  const std::vector<std::wstring> paths = {dir / L"b.xml", dir / L"a.xml", dir / L"c.txt"};
+  for (const auto& p : paths) WriteFile(p, CommentXml({1}));
+  HDROP drop = MakeDrop(paths);
+  std::vector<std::wstring> got;
+  EXPECT_TRUE(GetDroppedFiles(drop, got));
+  EXPECT_EQ(got, paths);
+  DragFinish(drop);
+
+  CWndMain window(L"Zantrel", settings_);
+  ASSERT_TRUE(RegisterWndClass(window));
+  ASSERT_TRUE(CreateWnd(window));
+  SendMessageW(window.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({dir / L"a.xml"})), 0);
+  EXPECT_EQ(SplitLines(WindowText(window.LogControlHandle())),
+            std::vector<std::wstring>{L"結合するファイルを2つ以上一緒にD&Dして下さい"});
+}
+
+TEST_F(MainWindowTest, WholeJobServedByTheMessageLoop) {
+  ResetProgressTicks();
+  WriteFile(dir / L"a[1].xml", CommentXml({1, 2, 3}));
+  WriteFile(dir / L"b[2].xml", CommentXml({3, 4}));
+  WriteFile(dir / L"c[3].xml", CommentXml({4, 5}));
+  CWndMain window(L"Zantrel", settings_);
+  ASSERT_TRUE(RegisterWndClass(window));
+  ASSERT_TRUE(CreateWnd(window));
+  window.SetSavePattern(dir / L"$title_all.xml");
+  // The build places the bundled style sheet beside this test program too.
+  ASSERT_TRUE(SubmitJob({dir / L"c[3].xml", dir / L"a[1].xml", dir / L"b[2].xml"}, window));
+  for (int i = 0; i < 3000 && window.Outcome() == 2; ++i) {
+    PumpMessages();
+    Sleep(10);
+  }
+  PumpMessages();
+  WaitForWorkers();
+  ASSERT_EQ(window.Outcome(), 0);
+  const std::vector<std::wstring> lines = SplitLines(WindowText(window.LogControlHandle()));
+  const std::vector<std::wstring> expected = {
+      L"対象 : a[1].xml", L"対象 : b[2].xml", L"対象 : c[3].xml", L"保存先 : " + dir.path() + L"c_all.xml",
+      L"", L"------------------------------", L"変換開始", L"読み込み：a[1].xml", L"読み込み：b[2].xml",
+      L"コメント結合中...| 完了", L"重複コメントの削除中...|||| 完了", L"( 1 / 2 完了)", L"読み込み：c[3].xml",
+      L"コメント結合中...|| 完了", L"重複コメントの削除中...|| 完了", L"( 2 / 2 完了 )",
+      L"XSLT読み込み：convert.xsl", L"XSLT適用中...", L"last_res値の設定", L"保存：c_all.xml",
+      L"処理が完了しました"};
+  ASSERT_EQ(lines.size(), expected.size() + 2) << WideToUtf8(WindowText(window.LogControlHandle()));
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << "line " << i;
+  const std::wregex time(L"(開始|終了)時間：[0-9]{1,2}月[0-9]{1,2}日[0-9]{1,2}時[0-9]{1,2}分[0-9]{1,2}秒");
+  EXPECT_TRUE(std::regex_match(lines[expected.size()], time));
+  EXPECT_TRUE(std::regex_match(lines[expected.size() + 1], time));
+  EXPECT_EQ(test::ChatNumbersOfFile(dir / L"c_all.xml"), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+}
+
+}  // namespace
+}  // namespace zantrel
