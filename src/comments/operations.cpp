@@ -101,8 +101,7 @@ void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log) {
 void UpdateLastRes(const xml::DocumentHandle& doc) {
   xml::Node root;
   (void)xml::GetDocumentElement(doc, root);  // a missing root fails (E_POINTER) just below
-  const std::vector<xml::Node> chats = xml::GetElementsByTagName(root, kChatTag);
-  const xml::Node last = chats.empty() ? xml::Node() : chats.back();
+  const xml::Node last = xml::GetLastElementByTagName(root, kChatTag);
   const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(last), 0);
   const xml::Node thread = xml::SelectSingleNode(root, kThreadPath);
   if (!thread) throw CallTextError("selectSingleNode( \"/packet/thread\")");

@@ -85,6 +85,10 @@ Node SelectSingleNode(const Node& context, const std::wstring& xpath);
 // valid while its nodes are moved or removed.
 std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& name);
 
+// The last descendant element of that name in document order, or an empty Node:
+// the item at length - 1 of the same list, found without walking all of it.
+Node GetLastElementByTagName(const Node& element, const std::wstring& name);
+
 // Moves `child` (of this or another document) to the end of `parent`.
 void AppendChild(const Node& parent, const Node& child);
 // Removes a direct child; anything else fails with a ComError. The removed node is

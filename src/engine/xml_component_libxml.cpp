@@ -581,6 +581,23 @@ std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& 
   return found;
 }
 
+Node GetLastElementByTagName(const Node& element, const std::wstring& name) {
+  xmlNode* root = Require(element);
+  const std::string wanted = WideToUtf8(name);
+  // Reverse document order: the deepest last descendant first, then each node's
+  // previous sibling's deepest last descendant, else its parent.
+  const auto deepestLast = [](xmlNode* n) {
+    while (n->type == XML_ELEMENT_NODE && n->last != nullptr) n = n->last;
+    return n;
+  };
+  xmlNode* cur = root->last == nullptr ? nullptr : deepestLast(root->last);
+  while (cur != nullptr && cur != root) {
+    if (cur->type == XML_ELEMENT_NODE && HasQualifiedName(cur, wanted)) return Node(cur);
+    cur = cur->prev != nullptr ? deepestLast(cur->prev) : cur->parent;
+  }
+  return Node();
+}
+
 void AppendChild(const Node& parentNode, const Node& childNode) {
   xmlNode* parent = Require(parentNode);
   xmlNode* child = Require(childNode);
@@ -633,11 +650,23 @@ Node AsElement(const Node& node) {
 
 bool GetAttribute(const Node& element, const std::wstring& name, std::wstring& value) {
   xmlNode* node = Require(element);
+  if (node->type != XML_ELEMENT_NODE) return false;
   const std::string key = WideToUtf8(name);
-  XmlCharPtr text(xmlGetNoNsProp(node, Bytes(key)));
-  if (!text) return false;
-  value = Utf8ToWide(reinterpret_cast<const char*>(text.get()));
-  return true;
+  for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+    if (a->ns != nullptr || !xmlStrEqual(a->name, Bytes(key))) continue;
+    // The usual value is one text node: read it in place, without a copy.
+    if (a->children == nullptr) {
+      value.clear();
+    } else if (a->children->next == nullptr && a->children->type == XML_TEXT_NODE &&
+               a->children->content != nullptr) {
+      value = Utf8ToWide(reinterpret_cast<const char*>(a->children->content));
+    } else {
+      XmlCharPtr text(xmlNodeListGetString(node->doc, a->children, 1));
+      value = text ? Utf8ToWide(reinterpret_cast<const char*>(text.get())) : std::wstring();
+    }
+    return true;
+  }
+  return false;
 }
 
 void SetAttribute(const Node& element, const std::wstring& name, const std::wstring& value) {

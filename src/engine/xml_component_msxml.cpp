@@ -204,6 +204,19 @@ std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& 
   return nodes;
 }
 
+Node GetLastElementByTagName(const Node& element, const std::wstring& name) {
+  IXMLDOMElementPtr e = RequireElement(element);
+  IXMLDOMNodeListPtr list;
+  Check(e->getElementsByTagName(_bstr_t(name.c_str()), &list), e, __uuidof(IXMLDOMElement));
+  if (!list) throw CallTextError("[pNodeListComment]getElementsByTagName( \"chat\" )");
+  long length = 0;
+  Check(list->get_length(&length), list, __uuidof(IXMLDOMNodeList));
+  if (length == 0) return Node();
+  IXMLDOMNode* last = nullptr;
+  Check(list->get_item(length - 1, &last), list, __uuidof(IXMLDOMNodeList));
+  return Node(last);
+}
+
 void AppendChild(const Node& parentNode, const Node& childNode) {
   IXMLDOMNode* parent = Require(parentNode);
   IXMLDOMNode* child = Require(childNode);

@@ -52,7 +52,12 @@ void WaitForWorkers() {
       thread = Slot().threads.back();
       Slot().threads.pop_back();
     }
-    WaitForSingleObject(thread, INFINITE);
+    // Keep serving this thread's messages while waiting: a worker may still be
+    // sending to a window of this thread, and must never wait on us for ever.
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
     CloseHandle(thread);
   }
 }
