@@ -137,6 +137,7 @@ class ErrorScope {
 // Input parsers carry this mark; the entity loader refuses everything for them.
 struct InputParse {
   bool refusedDtd = false;
+  bool namespaces = false;  // any namespace declared or used
 };
 
 xmlExternalEntityLoader g_defaultLoader = nullptr;
@@ -169,6 +170,20 @@ void InitLibraries() {
   });
 }
 
+// Notes whether the document uses namespaces, then builds the element as usual.
+void StartElementNoticingNamespaces(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                                    const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                                    int attributeCount, int defaultedCount, const xmlChar** attributes) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  if (auto* mark = static_cast<InputParse*>(ctxt->_private)) {
+    bool used = uri != nullptr || namespaceCount > 0;
+    for (int i = 0; !used && i < attributeCount; ++i) used = attributes[i * 5 + 2] != nullptr;
+    mark->namespaces = mark->namespaces || used;
+  }
+  xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount,
+                        defaultedCount, attributes);
+}
+
 // A document type declaration ends the parse at once: no entity of it is ever read.
 void RefuseDocumentType(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
@@ -190,11 +205,15 @@ struct Document {
   // inside them. Freed before `doc`, whose dictionary holds their names.
   std::vector<NodePtr> detached;
   std::uint64_t stamp = 0;
+  // Known to hold no namespace anywhere (set at parse time, kept through moves).
+  bool namespaceFree = false;
 
   void Touch() noexcept { stamp = ++g_lastStamp; }
 
-  void Reset(DocPtr replacement, std::shared_ptr<xsltStylesheet> style = nullptr) {
+  void Reset(DocPtr replacement, std::shared_ptr<xsltStylesheet> style = nullptr,
+             bool withoutNamespaces = false) {
     detached.clear();
+    namespaceFree = withoutNamespaces;
     doc = std::move(replacement);
     outputStyle = std::move(style);
     if (doc) doc->_private = this;  // lets a node find its owner record
@@ -263,6 +282,7 @@ bool Parse(Document& target, const std::string& bytes, const char* url, const ch
   if (policy == LoadPolicy::Input) {
     ctxt->_private = &mark;
     ctxt->sax->internalSubset = &RefuseDocumentType;
+    ctxt->sax->startElementNs = &StartElementNoticingNamespaces;
   } else {
     // Style sheets are the user's own files: entities are expanded (within the
     // library's amplification limits), external DTDs are not fetched.
@@ -275,7 +295,7 @@ bool Parse(Document& target, const std::string& bytes, const char* url, const ch
   if (!parsed || mark.refusedDtd || !ctxt->wellFormed || !ctxt->nsWellFormed ||
       EncodingContradictsMark(bytes, encoding == nullptr ? parsed->encoding : nullptr))
     return false;
-  target.Reset(std::move(parsed));
+  target.Reset(std::move(parsed), nullptr, policy == LoadPolicy::Input && !mark.namespaces);
   return true;
 }
 
@@ -288,7 +308,7 @@ HResult CreateDocument(DocumentHandle& handle) noexcept {
     DocPtr doc(xmlNewDoc(BAD_CAST "1.0"));
     if (!doc) return kEOutOfMemory;
     auto created = std::make_unique<Document>();
-    created->Reset(std::move(doc));
+    created->Reset(std::move(doc), nullptr, true);
     handle = DocumentHandle(created.release());
     return kSOk;
   } catch (...) {
@@ -436,38 +456,6 @@ bool IsIdentityStyleSheet(const xmlDoc* sheet) {
   return identities == 1;
 }
 
-// A tree whose copy by the identity sheet is node for node the tree itself: no
-// DTD, no namespaces, nothing but elements, attributes, text, comments and
-// processing instructions.
-bool IsPlainTree(const xmlDoc* doc) {
-  if (doc->intSubset != nullptr || doc->extSubset != nullptr) return false;
-  const xmlNode* cur = doc->children;
-  while (cur != nullptr) {
-    switch (cur->type) {
-      case XML_ELEMENT_NODE:
-        if (cur->ns != nullptr || cur->nsDef != nullptr) return false;
-        for (const xmlAttr* a = cur->properties; a != nullptr; a = a->next)
-          if (a->ns != nullptr) return false;
-        break;
-      case XML_TEXT_NODE:
-      case XML_COMMENT_NODE:
-      case XML_PI_NODE:
-        break;
-      default:
-        return false;
-    }
-    if (cur->type == XML_ELEMENT_NODE && cur->children != nullptr) {
-      cur = cur->children;
-      continue;
-    }
-    while (cur->next == nullptr && cur->parent != nullptr &&
-           cur->parent->type != XML_DOCUMENT_NODE)
-      cur = cur->parent;
-    cur = cur->next;
-  }
-  return true;
-}
-
 }  // namespace
 
 void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHandle& styleHandle,
@@ -490,11 +478,12 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   // of copying it node by node. Saving gives the same bytes either way (the sheet
   // still governs the output); a job then holds one tree instead of two.
   if (sourceAfter == SourceAfter::Released && &source != &destination &&
-      IsIdentityStyleSheet(styleDoc.doc.get()) && IsPlainTree(source.doc.get())) {
+      IsIdentityStyleSheet(styleDoc.doc.get()) && source.namespaceFree &&
+      source.doc->intSubset == nullptr && source.doc->extSubset == nullptr) {
     DocPtr empty(xmlNewDoc(BAD_CAST "1.0"));
     if (!empty) throw ComError(kEOutOfMemory);
     DocPtr taken = std::move(source.doc);
-    source.Reset(std::move(empty));
+    source.Reset(std::move(empty), nullptr, true);
     // Shape the document as a transform's result: XML 1.0, the sheet's encoding.
     const xmlChar* encoding = nullptr;
     XSLT_GET_IMPORT_PTR(encoding, style.get(), encoding)
@@ -533,13 +522,59 @@ HResult GetDocumentElement(const DocumentHandle& handle, Node& root) {
   return kSOk;
 }
 
+namespace {
+
+// "/a/b/c": an absolute path of plain element names. Its first match is found by
+// walking children in order, without listing every match as XPath would (a
+// merged document's root has a child per comment).
+std::optional<std::vector<std::string>> SimpleAbsolutePath(const std::string& expr) {
+  if (expr.size() < 2 || expr[0] != '/') return std::nullopt;
+  std::vector<std::string> steps;
+  std::size_t start = 1;
+  for (std::size_t i = 1; i <= expr.size(); ++i) {
+    if (i < expr.size() && expr[i] != '/') {
+      const char c = expr[i];
+      const bool nameChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+                            (i > start && ((c >= '0' && c <= '9') || c == '-' || c == '.'));
+      if (!nameChar) return std::nullopt;
+      continue;
+    }
+    if (i == start) return std::nullopt;  // "//" or a trailing "/"
+    steps.push_back(expr.substr(start, i - start));
+    start = i + 1;
+  }
+  return steps;
+}
+
+bool IsPlainElementNamed(const xmlNode* n, const std::string& name) {
+  return n->type == XML_ELEMENT_NODE && n->ns == nullptr && xmlStrEqual(n->name, Bytes(name));
+}
+
+// Depth-first in document order: the first node matching every step.
+xmlNode* FirstMatch(xmlNode* parent, const std::vector<std::string>& steps, std::size_t step) {
+  for (xmlNode* c = parent->children; c != nullptr; c = c->next) {
+    if (!IsPlainElementNamed(c, steps[step])) continue;
+    if (step + 1 == steps.size()) return c;
+    if (xmlNode* found = FirstMatch(c, steps, step + 1)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 Node SelectSingleNode(const Node& context, const std::wstring& xpath) {
   xmlNode* node = Require(context);
+  const std::string expr = WideToUtf8(xpath);
+  // Names without a prefix match elements in no namespace, as in XPath.
+  if (const auto steps = SimpleAbsolutePath(expr)) {
+    xmlNode* root = xmlDocGetRootElement(node->doc);
+    if (root == nullptr || !IsPlainElementNamed(root, (*steps)[0])) return Node();
+    return steps->size() == 1 ? Node(root) : Node(FirstMatch(root, *steps, 1));
+  }
   ErrorScope errors;
   XPathContextPtr xp(xmlXPathNewContext(node->doc));
   if (!xp) throw ComError(kEOutOfMemory);
   xp->node = node;
-  const std::string expr = WideToUtf8(xpath);
   XPathObjectPtr result(xmlXPathEvalExpression(Bytes(expr), xp.get()));
   if (!result) throw ComError(kEFail, errors.Description(L"the XPath expression is not valid"));
   if (result->type != XPATH_NODESET || result->nodesetval == nullptr ||
@@ -606,8 +641,11 @@ void AppendChild(const Node& parentNode, const Node& childNode) {
   for (const xmlNode* a = parent; a != nullptr; a = a->parent)
     if (a == child) throw ComError(kEInvalidArg, L"a node cannot be appended inside itself");
   ErrorScope errors;
-  Owner(child).Touch();
-  Owner(parent).Touch();
+  Document& from = Owner(child);
+  Document& to = Owner(parent);
+  from.Touch();
+  to.Touch();
+  to.namespaceFree = to.namespaceFree && from.namespaceFree;
   xmlUnlinkNode(child);
   if (child->doc != parent->doc) {
     // Trap: the node's names live in its old document's dictionary. Adopting

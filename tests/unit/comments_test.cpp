@@ -195,10 +195,19 @@ TEST(UpdateLastRes, WritesTheLow32BitsOfTheLastChat) {
     UpdateLastRes(doc);
     EXPECT_EQ(test::LastRes(doc), std::optional<std::string>(c.expected));
   }
-  // Element order does not matter, and a missing attribute is created.
-  const auto late = ParseDocument("<packet><chat no=\"8\"/><thread/></packet>");
-  UpdateLastRes(late);
-  EXPECT_EQ(test::LastRes(late), std::optional<std::string>("8"));
+  // Element order and depth: the last chat in document order counts, and a missing
+  // attribute is created.
+  const std::pair<const char*, const char*> shapes[] = {
+      {"<packet><chat no=\"8\"/><thread/></packet>", "8"},
+      {"<packet><thread/><chat no=\"1\"/><g><chat no=\"7\"><x/></chat></g><!--c--></packet>", "7"},
+      {"<packet><thread/><chat no=\"1\"><chat no=\"2\"/>text</chat></packet>", "2"},
+      {"<packet><thread/><chat no=\"3\"/><x:chat xmlns:x=\"urn:x\" no=\"4\"/></packet>", "3"},
+  };
+  for (const auto& [xml, expected] : shapes) {
+    const auto doc = ParseDocument(xml);
+    UpdateLastRes(doc);
+    EXPECT_EQ(test::LastRes(doc), std::optional<std::string>(expected)) << xml;
+  }
 }
 
 TEST(UpdateLastRes, FailuresLeaveTheDocumentAsItWas) {

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include "comments/vocabulary.hpp"
 #include "engine/documents.hpp"
 #include "engine/xml_component.hpp"
 #include "job/paths.hpp"
@@ -330,6 +331,50 @@ TEST(ApplyStyleSheet, HandingOverTheSourceSavesTheSameBytes) {
       EXPECT_EQ(releasedEmptied, sheet.handedOver && i != 2);
     }
   }
+  // A namespace that arrives with a moved node counts too.
+  const xml::DocumentHandle base = ParseDocument("<packet/>");
+  const xml::DocumentHandle other = ParseDocument("<p xmlns:n=\"urn:x\"><n:chat/></p>");
+  xml::Node baseRoot, otherRoot;
+  xml::GetDocumentElement(base, baseRoot);
+  xml::GetDocumentElement(other, otherRoot);
+  xml::AppendChild(baseRoot, xml::GetElementsByTagName(otherRoot, L"n:chat").at(0));
+  xml::DocumentHandle dest;
+  ASSERT_GE(CreateDomDocument(dest), 0);
+  ApplyStyleSheet(ZANTREL_STYLE_SHEET, base, dest, xml::SourceAfter::Released);
+  xml::Node kept;
+  xml::GetDocumentElement(base, kept);
+  EXPECT_TRUE(kept);
+}
+
+}  // namespace
+}  // namespace zantrel
+
+namespace zantrel {
+namespace {
+
+// Simple absolute paths take a shortcut; they must select what XPath selects.
+TEST(SelectSingleNode, PathsSelectTheFirstMatchInDocumentOrder) {
+  const auto doc = ParseDocument(
+      "<packet><chat no=\"1\"/><thread id=\"a\"/><g><thread id=\"nested\"/></g><thread id=\"b\"/>"
+      "<x:thread xmlns:x=\"urn:x\" id=\"ns\"/><deep><a><b id=\"b1\"/></a><a><b id=\"b2\"/></a></deep></packet>");
+  xml::Node root;
+  xml::GetDocumentElement(doc, root);
+  const auto id = [&](const std::wstring& path) {
+    const xml::Node n = xml::SelectSingleNode(root, path);
+    return n ? GetAttributeText(n, L"id", L"(no id)") : std::wstring(L"(none)");
+  };
+  EXPECT_EQ(id(L"/packet/thread"), L"a");
+  EXPECT_EQ(id(L"/packet"), L"(no id)");
+  EXPECT_EQ(id(L"/other"), L"(none)");
+  EXPECT_EQ(id(L"/packet/deep/a/b"), L"b1");
+  EXPECT_EQ(id(L"/packet/missing"), L"(none)");
+  EXPECT_EQ(id(L"/packet/thread[2]"), L"b");     // full XPath still works
+  EXPECT_EQ(id(L"//thread[@id='nested']"), L"nested");
+  const auto ns = ParseDocument("<packet xmlns=\"urn:d\"><thread id=\"t\"/></packet>");
+  xml::Node nsRoot;
+  xml::GetDocumentElement(ns, nsRoot);
+  EXPECT_FALSE(xml::SelectSingleNode(nsRoot, L"/packet"));  // a default namespace is no match
+  EXPECT_FALSE(xml::SelectSingleNode(nsRoot, L"/packet/thread"));
 }
 
 }  // namespace
