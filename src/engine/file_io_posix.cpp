@@ -145,7 +145,7 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
   TempFileGuard guard(temp);
 
   int writeError = 0;
-  const ByteSink sink = [&](std::string_view bytes) {
+  const auto writeAll = [&](std::string_view bytes) {
     std::size_t done = 0;
     while (writeError == 0 && done < bytes.size()) {
       const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
@@ -153,9 +153,25 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
       if (n < 0) writeError = errno;
       else done += static_cast<std::size_t>(n);
     }
+  };
+  // Pieces arrive a few kilobytes at a time: gather them into large writes.
+  constexpr std::size_t kChunk = 1 << 20;
+  std::string pending;
+  pending.reserve(kChunk);
+  const ByteSink sink = [&](std::string_view bytes) {
+    if (pending.size() + bytes.size() > kChunk) {
+      writeAll(pending);
+      pending.clear();
+    }
+    if (bytes.size() >= kChunk) {
+      writeAll(bytes);
+    } else {
+      pending.append(bytes);
+    }
     return writeError == 0;
   };
   produce(sink);
+  writeAll(pending);
   if (writeError != 0) ThrowErrno(writeError, path);
   if (::fchmod(fd.get(), mode) != 0) ThrowErrno(errno, path);
   if (::fsync(fd.get()) != 0) ThrowErrno(errno, path);

@@ -697,7 +697,7 @@ bool GetAttribute(const Node& element, const std::wstring& name, std::wstring& v
       value.clear();
     } else if (a->children->next == nullptr && a->children->type == XML_TEXT_NODE &&
                a->children->content != nullptr) {
-      value = Utf8ToWide(reinterpret_cast<const char*>(a->children->content));
+      Utf8ToWide(reinterpret_cast<const char*>(a->children->content), value);
     } else {
       XmlCharPtr text(xmlNodeListGetString(node->doc, a->children, 1));
       value = text ? Utf8ToWide(reinterpret_cast<const char*>(text.get())) : std::wstring();

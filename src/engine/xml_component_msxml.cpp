@@ -185,13 +185,23 @@ Node SelectSingleNode(const Node& context, const std::wstring& xpath) {
   return Node(found);
 }
 
-std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& name) {
+namespace {
+
+// The component's list of descendant elements of that name, and its length.
+IXMLDOMNodeListPtr ElementList(const Node& element, const std::wstring& name, long& length) {
   IXMLDOMElementPtr e = RequireElement(element);
   IXMLDOMNodeListPtr list;
   Check(e->getElementsByTagName(_bstr_t(name.c_str()), &list), e, __uuidof(IXMLDOMElement));
   if (!list) throw CallTextError("[pNodeListComment]getElementsByTagName( \"chat\" )");
-  long length = 0;
   Check(list->get_length(&length), list, __uuidof(IXMLDOMNodeList));
+  return list;
+}
+
+}  // namespace
+
+std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& name) {
+  long length = 0;
+  IXMLDOMNodeListPtr list = ElementList(element, name, length);
   // Trap: real component lists may be live; this snapshot is what callers walk.
   std::vector<Node> nodes;
   nodes.reserve(static_cast<std::size_t>(length));
@@ -205,12 +215,8 @@ std::vector<Node> GetElementsByTagName(const Node& element, const std::wstring& 
 }
 
 Node GetLastElementByTagName(const Node& element, const std::wstring& name) {
-  IXMLDOMElementPtr e = RequireElement(element);
-  IXMLDOMNodeListPtr list;
-  Check(e->getElementsByTagName(_bstr_t(name.c_str()), &list), e, __uuidof(IXMLDOMElement));
-  if (!list) throw CallTextError("[pNodeListComment]getElementsByTagName( \"chat\" )");
   long length = 0;
-  Check(list->get_length(&length), list, __uuidof(IXMLDOMNodeList));
+  IXMLDOMNodeListPtr list = ElementList(element, name, length);
   if (length == 0) return Node();
   IXMLDOMNode* last = nullptr;
   Check(list->get_item(length - 1, &last), list, __uuidof(IXMLDOMNodeList));

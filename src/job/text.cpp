@@ -111,9 +111,14 @@ std::string WideToUtf8(std::wstring_view text) {
 
 std::wstring Utf8ToWide(std::string_view text) {
   std::wstring out;
+  Utf8ToWide(text, out);
+  return out;
+}
+
+void Utf8ToWide(std::string_view text, std::wstring& out) {
+  out.clear();
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) AppendWide(out, DecodeUtf8(text, i));
-  return out;
 }
 
 std::u16string WideToUtf16(std::wstring_view text) {

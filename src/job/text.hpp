@@ -13,6 +13,8 @@ namespace zantrel {
 
 std::string WideToUtf8(std::wstring_view text);
 std::wstring Utf8ToWide(std::string_view text);
+// The same into `out`, reusing its storage (for hot loops).
+void Utf8ToWide(std::string_view text, std::wstring& out);
 
 std::u16string WideToUtf16(std::wstring_view text);
 std::wstring Utf16ToWide(std::u16string_view text);
