@@ -53,16 +53,20 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
   // The ticks of the chats already checked come from the same counts as before.
   for (std::size_t k = 0; k < checked; ++k) ProgressTick(RemovalProgress(), k, n, log);
   std::size_t removed = 0;
+  // A removed chat that holds elements may take chats counted here with it: the
+  // numbers and the count would then describe chats the document no longer has.
+  bool memoSound = true;
   for (std::size_t j = 0; j < walk.size(); ++j) {
     const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(walk[j]), 0);
     if (!seen.insert(number).second) {
+      memoSound = memoSound && !xml::HasChildElements(walk[j]);
       xml::RemoveChild(root, walk[j]);  // a later copy goes
       ++removed;
     }
     ProgressTick(RemovalProgress(), checked + j, n, log);
   }
   log(kDone);
-  t_memo = RemovalMemo{doc.get(), xml::ModificationStamp(doc), n - removed, std::move(seen)};
+  if (memoSound) t_memo = RemovalMemo{doc.get(), xml::ModificationStamp(doc), n - removed, std::move(seen)};
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
+#include <optional>
+#include <pthread.h>
 #include <cstdlib>
 #include <memory>
 
@@ -101,7 +104,8 @@ bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
   while (done < bytes.size()) {
     const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) return false;  // a read error is no document
+    if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }
   bytes.resize(done);  // a file that shrank while read
@@ -140,9 +144,18 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string name = target.substr(dir.size());
   std::string temp = dir + "." + name + ".XXXXXX";
+  // An interrupt between creating the temporary file and registering it for the
+  // signal handler would leave it behind: hold those signals back meanwhile.
+  sigset_t termination, previous;
+  sigemptyset(&termination);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&termination, s);
+  pthread_sigmask(SIG_BLOCK, &termination, &previous);
   UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.get() < 0) ThrowErrno(errno, path);
-  TempFileGuard guard(temp);
+  const int createError = errno;
+  std::optional<TempFileGuard> guard;
+  if (fd.get() >= 0) guard.emplace(temp);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (fd.get() < 0) ThrowErrno(createError, path);
 
   int writeError = 0;
   const auto writeAll = [&](std::string_view bytes) {
@@ -177,7 +190,7 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
   if (::fsync(fd.get()) != 0) ThrowErrno(errno, path);
   if (fd.Close() != 0) ThrowErrno(errno, path);
   if (::rename(temp.c_str(), target.c_str()) != 0) ThrowErrno(errno, path);
-  guard.Commit();
+  guard->Commit();
 }
 
 }  // namespace zantrel

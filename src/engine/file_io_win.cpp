@@ -56,6 +56,11 @@ void ReplaceFileAtomically(const std::wstring& path,
   if (GetTempFileNameW(folder.c_str(), L"ztl", 0, temp) == 0) ThrowLastError(path);
   TempFileGuard guard(temp);
   write(temp);
+  {
+    // Whoever wrote the file, its bytes reach the disk before it replaces the target.
+    FileHandle written(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (written.get() == INVALID_HANDLE_VALUE || !FlushFileBuffers(written.get())) ThrowLastError(path);
+  }
   if (!MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     ThrowLastError(path);
   guard.Commit();

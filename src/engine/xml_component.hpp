@@ -100,6 +100,9 @@ void RemoveChild(const Node& parent, const Node& child);
 // takes a value it had, or another document had, before. Zero for an empty handle.
 std::uint64_t ModificationStamp(const DocumentHandle& doc) noexcept;
 
+// True when the node has an element among its children.
+bool HasChildElements(const Node& node);
+
 // The node as an element, or an empty Node when it is none.
 Node AsElement(const Node& node);
 // False when the attribute is absent.

@@ -71,11 +71,15 @@ struct ErrorText {
 };
 thread_local ErrorText* t_errors = nullptr;
 
-void AppendError(const char* message) {
+void AppendError(const char* message) noexcept {
   if (t_errors == nullptr || message == nullptr) return;
   std::string& text = t_errors->text;
   if (text.size() >= kMaxErrorText) return;
-  text.append(message, std::min(std::strlen(message), kMaxErrorText - text.size()));
+  try {
+    text.append(message, std::min(std::strlen(message), kMaxErrorText - text.size()));
+  } catch (...) {
+    // Called from inside the libraries: nothing may leave; the text is lost.
+  }
 }
 
 void StructuredErrorHandler(void* /*ctx*/, xmlErrorPtr error) {
@@ -355,12 +359,15 @@ void Save(const DocumentHandle& handle, const std::wstring& path) {
     }
     xmlOutputBufferPtr out = xmlOutputBufferCreateIO(&WriteToSink, nullptr,
                                                      const_cast<ByteSink*>(&sink), encoder);
-    if (out == nullptr) throw ComError(kEOutOfMemory);
+    if (out == nullptr) {
+      if (encoder != nullptr) xmlCharEncCloseFunc(encoder);
+      throw ComError(kEOutOfMemory);
+    }
     int status = 0;
     if (doc.outputStyle) {
       status = xsltSaveResultTo(out, doc.doc.get(), doc.outputStyle.get());
     } else {
-      xmlSaveFormatFileTo(out, doc.doc.get(), "UTF-8", 1);  // closes `out` itself
+      status = xmlSaveFormatFileTo(out, doc.doc.get(), "UTF-8", 1);  // closes `out` itself
       out = nullptr;
     }
     // Closing flushes; its result tells whether every piece reached the sink.
@@ -477,7 +484,13 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   // The identity sheet on a source nobody reads again: hand the tree over instead
   // of copying it node by node. Saving gives the same bytes either way (the sheet
   // still governs the output); a job then holds one tree instead of two.
-  if (sourceAfter == SourceAfter::Released && &source != &destination &&
+  const xmlChar* method = nullptr;
+  XSLT_GET_IMPORT_PTR(method, style.get(), method)
+  const xmlNode* sourceRoot = xmlDocGetRootElement(source.doc.get());
+  // Without an explicit method, a result whose root is "html" is saved as HTML.
+  const bool savedAsXml = method != nullptr || sourceRoot == nullptr ||
+                          xmlStrcasecmp(sourceRoot->name, BAD_CAST "html") != 0;
+  if (sourceAfter == SourceAfter::Released && &source != &destination && savedAsXml &&
       IsIdentityStyleSheet(styleDoc.doc.get()) && source.namespaceFree &&
       source.doc->intSubset == nullptr && source.doc->extSubset == nullptr) {
     DocPtr empty(xmlNewDoc(BAD_CAST "1.0"));
@@ -503,14 +516,23 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid);
   xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid);
 
-  TransformCtxtPtr ctxt(xsltNewTransformContext(style.get(), source.doc.get()));
+  // Trap: xsl:strip-space removes blank text from the source itself. A source the
+  // caller keeps is transformed as a copy then.
+  DocPtr sourceCopy;
+  xmlDoc* input = source.doc.get();
+  if (sourceAfter == SourceAfter::Kept && (style->stripSpaces != nullptr || style->stripAll != 0)) {
+    sourceCopy.reset(xmlCopyDoc(input, 1));
+    if (!sourceCopy) throw ComError(kEOutOfMemory);
+    input = sourceCopy.get();
+  }
+  TransformCtxtPtr ctxt(xsltNewTransformContext(style.get(), input));
   if (!ctxt) throw ComError(kEOutOfMemory);
   if (xsltSetCtxtSecurityPrefs(prefs.get(), ctxt.get()) != 0) throw ComError(kEFail);
   ctxt->maxTemplateDepth = kMaxTemplateDepth;
   ctxt->parserOptions |= XML_PARSE_NONET;
 
-  DocPtr result(xsltApplyStylesheetUser(style.get(), source.doc.get(), nullptr, nullptr, nullptr,
-                                        ctxt.get()));
+  DocPtr result(xsltApplyStylesheetUser(style.get(), input, nullptr, nullptr, nullptr, ctxt.get()));
+  source.Touch();  // a released source may have lost blank text
   if (!result || ctxt->state != XSLT_STATE_OK)
     throw ComError(kEFail, errors.Description(L"the style sheet could not be applied"));
   destination.Reset(std::move(result), std::move(style));
@@ -580,7 +602,10 @@ Node SelectSingleNode(const Node& context, const std::wstring& xpath) {
   if (result->type != XPATH_NODESET || result->nodesetval == nullptr ||
       result->nodesetval->nodeNr == 0)
     return Node();
-  return Node(result->nodesetval->nodeTab[0]);
+  xmlNode* first = result->nodesetval->nodeTab[0];
+  // Trap: a namespace node in a result is a copy that dies with the result.
+  if (first->type == XML_NAMESPACE_DECL) return Node();
+  return Node(first);
 }
 
 namespace {
@@ -679,6 +704,8 @@ void RemoveChild(const Node& parentNode, const Node& childNode) {
 std::uint64_t ModificationStamp(const DocumentHandle& handle) noexcept {
   return handle ? handle->stamp : 0;
 }
+
+bool HasChildElements(const Node& node) { return HasElementInside(Require(node)); }
 
 Node AsElement(const Node& node) {
   if (!node) return Node();

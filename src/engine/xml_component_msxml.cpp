@@ -242,6 +242,15 @@ void RemoveChild(const Node& parentNode, const Node& childNode) {
   if (removed != nullptr) removed->Release();
 }
 
+bool HasChildElements(const Node& node) {
+  IXMLDOMNode* raw = Require(node);
+  IXMLDOMNode* child = nullptr;
+  Check(raw->selectSingleNode(_bstr_t(L"*"), &child), raw, __uuidof(IXMLDOMNode));
+  if (child == nullptr) return false;
+  child->Release();
+  return true;
+}
+
 std::uint64_t ModificationStamp(const DocumentHandle& handle) noexcept { return handle ? handle->stamp : 0; }
 
 Node AsElement(const Node& node) {

@@ -13,6 +13,15 @@ void EditLogControl::Select(std::size_t start, std::size_t end) {
   SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
 }
 
+bool EditLogControl::RunAppend(const std::function<void()>& append) {
+  if (GetWindowThreadProcessId(edit_, nullptr) == GetCurrentThreadId()) {
+    append();
+  } else {
+    SendMessageW(GetParent(edit_), kRunAppendMessage, 0, reinterpret_cast<LPARAM>(&append));
+  }
+  return true;
+}
+
 void EditLogControl::ReplaceSelection(const std::wstring& text) {
   SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }

@@ -1,10 +1,10 @@
 // The log view on Windows: the main window's read-only "EDIT" control.
 //
-// Each operation is one synchronous message to the control, carried out by the
-// thread that owns it, which serialises appends from every thread; AppendLog
-// therefore takes no lock for it (a lock would deadlock against the main
+// A whole append from another thread is sent to the control's parent window as
+// one message (kRunAppendMessage) and carried out by the owner thread, so appends
+// never interleave and no lock is taken (a lock would deadlock against the owner
 // thread's own appends). The owner thread must keep serving messages while a
-// worker logs. A destroyed control makes every operation a no-op.
+// worker logs. A destroyed window makes the append a no-op.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,9 @@
 
 namespace zantrel {
 
+// Sent to the log control's parent: lParam points to a std::function<void()> to run.
+inline constexpr UINT kRunAppendMessage = WM_APP + 1;
+
 class EditLogControl final : public LogControl {
  public:
   explicit EditLogControl(HWND edit) : edit_(edit) {}
@@ -20,7 +23,7 @@ class EditLogControl final : public LogControl {
   void Clear() override;
   void Select(std::size_t start, std::size_t end) override;
   void ReplaceSelection(const std::wstring& text) override;
-  bool SerialisesItself() const override { return true; }
+  bool RunAppend(const std::function<void()>& append) override;
   HWND Handle() const { return edit_; }
 
  private:

@@ -46,11 +46,10 @@ void AppendLog(const std::wstring& text) {
   try {
     LogControl* control = g_target.load();
     if (control == nullptr) return;
-    if (control->SerialisesItself()) {
-      AppendTo(*control, text);
-    } else {
+    const std::function<void()> append = [&] { AppendTo(*control, text); };
+    if (!control->RunAppend(append)) {
       std::lock_guard<std::mutex> lock(g_appendMutex);
-      AppendTo(*control, text);
+      append();
     }
   } catch (...) {
     // A log line that cannot be built (out of memory) is dropped: logging must

@@ -6,11 +6,11 @@
 // overwrites the same number of characters at the end. When the log holds 16000
 // UTF-16 units or more before an append, it is emptied first.
 //
-// Threads: AppendLog may be called from any thread. Targets that do not serialise
-// their operations themselves are driven under one process-wide lock covering the
-// whole append (read length .. replace). The Win32 edit control serialises through
-// its owner thread's message queue and must not be locked (a lock would deadlock
-// against the main thread's own appends).
+// Threads: AppendLog may be called from any thread; each append is whole (its
+// length, select and replace steps are never interleaved with another append).
+// By default a process-wide lock covers it. A control owned by a window thread
+// instead has the whole append carried out on that thread (a lock there would
+// deadlock against the window thread's own appends).
 //
 // Ownership: the process-wide target is borrowed; whoever sets it keeps it alive
 // until it is reset to null and no worker can still log. Without a target every
@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace zantrel {
@@ -34,8 +35,12 @@ class LogControl {
   virtual void Clear() = 0;
   virtual void Select(std::size_t start, std::size_t end) = 0;
   virtual void ReplaceSelection(const std::wstring& text) = 0;
-  // True when the control itself serialises each operation with every other.
-  virtual bool SerialisesItself() const { return false; }
+  // Runs `append` serialised with every other append and returns true, or returns
+  // false to have AppendLog run it under its lock.
+  virtual bool RunAppend(const std::function<void()>& append) {
+    (void)append;
+    return false;
+  }
 };
 
 void SetLogTarget(LogControl* control);

@@ -44,6 +44,9 @@ LRESULT CWndMain::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_DROPFILES:
       OnDropFiles(*this, reinterpret_cast<HDROP>(wParam));
       return 0;
+    case kRunAppendMessage:  // a worker's log line, appended here in one piece
+      (*reinterpret_cast<const std::function<void()>*>(lParam))();
+      return 0;
     default:
       return DefWindowProcW(hwnd, message, wParam, lParam);
   }

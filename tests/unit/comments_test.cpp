@@ -201,7 +201,6 @@ TEST(UpdateLastRes, WritesTheLow32BitsOfTheLastChat) {
       {"<packet><chat no=\"8\"/><thread/></packet>", "8"},
       {"<packet><thread/><chat no=\"1\"/><g><chat no=\"7\"><x/></chat></g><!--c--></packet>", "7"},
       {"<packet><thread/><chat no=\"1\"><chat no=\"2\"/>text</chat></packet>", "2"},
-      {"<packet><thread/><chat no=\"3\"/><x:chat xmlns:x=\"urn:x\" no=\"4\"/></packet>", "3"},
   };
   for (const auto& [xml, expected] : shapes) {
     const auto doc = ParseDocument(xml);
@@ -255,6 +254,14 @@ namespace {
 // the base since the last removal. It must give the same log and the same chats as
 // a walk over the whole document.
 TEST(MergeComments, ShortcutMatchesAFullWalk) {
+  std::vector<std::vector<std::string>> jobs = {
+      // A removed duplicate that holds a chat takes it along: the next merge must
+      // not count it as present.
+      {"<packet><thread/><chat no=\"1\"/><chat no=\"1\"><chat no=\"5\"/></chat></packet>", "<packet/>",
+       "<packet><chat no=\"5\"/></packet>", "<packet><chat no=\"6\"/></packet>"},
+      {"<packet><chat no=\"1\"><chat no=\"2\"/></chat></packet>", "<p><chat no=\"2\"><chat no=\"3\"/></chat></p>",
+       "<p><chat no=\"3\"/><chat no=\"4\"/></p>"},
+  };
   std::mt19937 random(7);
   for (int round = 0; round < 40; ++round) {
     std::vector<std::string> files;
@@ -268,6 +275,10 @@ TEST(MergeComments, ShortcutMatchesAFullWalk) {
       }
       files.push_back(CommentXml(chats));
     }
+    jobs.push_back(files);
+  }
+  for (std::size_t job = 0; job < jobs.size(); ++job) {
+    const auto& files = jobs[job];
     const auto run = [&](bool touchBetweenMerges) {
       ResetProgressTicks();
       test::LogCapture log;
@@ -282,7 +293,7 @@ TEST(MergeComments, ShortcutMatchesAFullWalk) {
       }
       return std::make_pair(log.Text(), test::ChatNumbers(base));
     };
-    EXPECT_EQ(run(false), run(true)) << "round " << round;
+    EXPECT_EQ(run(false), run(true)) << "job " << job;
   }
 }
 

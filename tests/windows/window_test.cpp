@@ -6,6 +6,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <regex>
 
 #include "app/settings.hpp"
@@ -183,6 +185,39 @@ TEST_F(MainWindowTest, DropsReachIntake) {
   SendMessageW(window.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({dir / L"a.xml"})), 0);
   EXPECT_EQ(SplitLines(WindowText(window.LogControlHandle())),
             std::vector<std::wstring>{L"結合するファイルを2つ以上一緒にD&Dして下さい"});
+}
+
+TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
+  CWndMain window(L"Zantrel", settings_);
+  ASSERT_TRUE(RegisterWndClass(window));
+  ASSERT_TRUE(CreateWnd(window));
+  constexpr int kThreads = 3;
+  constexpr int kLines = 60;
+  std::atomic<int> running{kThreads};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([t, &running] {
+      for (int i = 0; i < kLines; ++i) AppendLog(L"T" + std::to_wstring(t) + L"-" + std::to_wstring(i));
+      --running;
+    });
+  }
+  while (running.load() > 0) {
+    AppendLog(L"M");  // the window thread's own lines in between
+    PumpMessages();
+    Sleep(1);
+  }
+  for (auto& w : workers) w.join();
+  // Every line whole, none lost, each thread's lines in their order.
+  std::vector<int> next(kThreads, 0);
+  const std::wregex line(L"T([0-2])-([0-9]+)");
+  for (const auto& l : SplitLines(WindowText(window.LogControlHandle()))) {
+    if (l == L"M") continue;
+    std::wsmatch m;
+    ASSERT_TRUE(std::regex_match(l, m, line)) << WideToUtf8(l);
+    const auto t = static_cast<std::size_t>(std::stoi(m[1].str()));
+    EXPECT_EQ(std::stoi(m[2].str()), next[t]++);
+  }
+  for (int n : next) EXPECT_EQ(n, kLines);
 }
 
 TEST_F(MainWindowTest, WholeJobServedByTheMessageLoop) {
