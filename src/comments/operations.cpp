@@ -18,37 +18,38 @@ const std::wstring kDone = L" 完了";
 // and the set of their numbers. Valid while the document's stamp is unchanged, so
 // the removal after the next merge only needs to look at the appended chats,
 // which keeps a whole job linear in its size.
+// It is kept with the document itself.
 struct RemovalMemo {
-  const xml::Document* doc = nullptr;
   std::uint64_t stamp = 0;
   std::size_t count = 0;
   std::set<std::int64_t> seen;
 };
-thread_local RemovalMemo t_memo;
 
-bool MemoHolds(const xml::DocumentHandle& doc) {
-  return doc && t_memo.doc == doc.get() && t_memo.stamp == xml::ModificationStamp(doc);
+std::shared_ptr<RemovalMemo> HeldMemo(const xml::DocumentHandle& doc) {
+  auto memo = std::static_pointer_cast<RemovalMemo>(xml::GetUserData(doc));
+  return memo && memo->stamp == xml::ModificationStamp(doc) ? memo : nullptr;
 }
 
-// `appended`: the chats just added at the end of a document the memo holds for,
-// or null for a walk over every chat.
+// `memo`: what the last removal left, when it held just before `appended` (the
+// chats since added at the end) arrived; null for a walk over every chat.
 void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
-                      const std::vector<xml::Node>* appended) {
+                      const std::shared_ptr<RemovalMemo>& memo,
+                      const std::vector<xml::Node>& appended) {
   xml::Node root;
   if (xml::GetDocumentElement(doc, root) < 0) throw CallTextError("pDoc->get_documentElement()");
   log(kRemovalHeading);
   std::set<std::int64_t> seen;
   std::size_t checked = 0;  // leading chats known to be distinct and kept
   std::vector<xml::Node> all;
-  if (appended != nullptr) {
-    seen = std::move(t_memo.seen);
-    checked = t_memo.count;
+  if (memo) {
+    seen = std::move(memo->seen);
+    checked = memo->count;
   } else {
     // A snapshot: removing a chat must not disturb the walk.
     all = xml::GetElementsByTagName(root, kChatTag);
   }
-  t_memo = RemovalMemo{};
-  const std::vector<xml::Node>& walk = appended != nullptr ? *appended : all;
+  xml::SetUserData(doc, nullptr);  // no memo until this walk is complete
+  const std::vector<xml::Node>& walk = memo ? appended : all;
   const std::size_t n = checked + walk.size();
   // The ticks of the chats already checked come from the same counts as before.
   for (std::size_t k = 0; k < checked; ++k) ProgressTick(RemovalProgress(), k, n, log);
@@ -66,7 +67,9 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
     ProgressTick(RemovalProgress(), checked + j, n, log);
   }
   log(kDone);
-  if (memoSound) t_memo = RemovalMemo{doc.get(), xml::ModificationStamp(doc), n - removed, std::move(seen)};
+  if (memoSound)
+    xml::SetUserData(doc, std::make_shared<RemovalMemo>(
+                              RemovalMemo{xml::ModificationStamp(doc), n - removed, std::move(seen)}));
 }
 
 }  // namespace
@@ -82,7 +85,7 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
     throw CallTextError("pDocAdd->get_documentElement()");
   const xml::Node packet = xml::SelectSingleNode(baseRoot, kPacketPath);
   if (!packet) throw CallTextError("selectSingleNode( \"/packet\")");
-  const bool memoHolds = MemoHolds(base);
+  const std::shared_ptr<RemovalMemo> memo = HeldMemo(base);
 
   // A snapshot: every chat the added document holds now, although each one leaves
   // that document before the next is taken.
@@ -95,11 +98,11 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
   log(kDone);
   // The appended chats are now the last chats of the base, in this order (each was
   // moved to the end of the root), so they are all the removal has to examine.
-  RemoveDuplicates(base, log, memoHolds ? &chats : nullptr);
+  RemoveDuplicates(base, log, memo, chats);
 }
 
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log) {
-  RemoveDuplicates(doc, log, nullptr);
+  RemoveDuplicates(doc, log, nullptr, {});
 }
 
 void UpdateLastRes(const xml::DocumentHandle& doc) {

@@ -12,9 +12,9 @@ std::wstring GetAttributeText(const xml::Node& element, const std::wstring& name
 
 std::int64_t GetAttributeValue(const std::wstring& name, const xml::Node& element,
                                std::int64_t defaultValue) {
-  // GetAttributeText with the default as text, into a buffer reused from call to
-  // call: this runs once per comment.
-  thread_local std::wstring text;
+  // GetAttributeText with the default as text, without building the default
+  // unless it is needed: this runs once per comment.
+  std::wstring text;
   if (!xml::GetAttribute(element, name, text)) text = boost::lexical_cast<std::wstring>(defaultValue);
   // A malformed value is never replaced by the default: it fails the caller.
   return boost::lexical_cast<std::int64_t>(text);

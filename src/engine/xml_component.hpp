@@ -96,6 +96,10 @@ void AppendChild(const Node& parent, const Node& child);
 // still names stay readable until the document goes.
 void RemoveChild(const Node& parent, const Node& child);
 
+// Data of the caller's that lives and dies with the document (one slot).
+void SetUserData(const DocumentHandle& doc, std::shared_ptr<void> data);
+std::shared_ptr<void> GetUserData(const DocumentHandle& doc) noexcept;
+
 // Changes whenever the document's tree changes through this interface, and never
 // takes a value it had, or another document had, before. Zero for an empty handle.
 std::uint64_t ModificationStamp(const DocumentHandle& doc) noexcept;

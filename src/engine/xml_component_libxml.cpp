@@ -209,6 +209,7 @@ struct Document {
   // inside them. Freed before `doc`, whose dictionary holds their names.
   std::vector<NodePtr> detached;
   std::uint64_t stamp = 0;
+  std::shared_ptr<void> userData;
   // Known to hold no namespace anywhere (set at parse time, kept through moves).
   bool namespaceFree = false;
 
@@ -699,6 +700,15 @@ void RemoveChild(const Node& parentNode, const Node& childNode) {
   } else {
     xmlFreeNode(child);
   }
+}
+
+void SetUserData(const DocumentHandle& handle, std::shared_ptr<void> data) {
+  if (!handle) throw ComError(kEPointer);
+  handle->userData = std::move(data);
+}
+
+std::shared_ptr<void> GetUserData(const DocumentHandle& handle) noexcept {
+  return handle ? handle->userData : nullptr;
 }
 
 std::uint64_t ModificationStamp(const DocumentHandle& handle) noexcept {

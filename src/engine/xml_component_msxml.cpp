@@ -6,6 +6,7 @@
 // implementation honours the prohibition.
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <unordered_map>
 
 #include "engine/file_io_win.hpp"
@@ -22,13 +23,17 @@ std::atomic<std::uint64_t> g_lastStamp{0};
 struct Document {
   IXMLDOMDocument2Ptr doc;
   std::uint64_t stamp = 0;
+  std::shared_ptr<void> userData;
   void Touch() noexcept { stamp = ++g_lastStamp; }
 };
 
 namespace {
 
 // Documents by the identity of their COM object, so that a node finds its record.
-thread_local std::unordered_map<IUnknown*, Document*> t_documents;
+// Trap: no thread_local with a destructor here; MinGW's thread-exit clean-up of
+// those has been seen to hang the program at exit under Wine.
+std::mutex g_documentsMutex;
+std::unordered_map<IUnknown*, Document*> g_documents;
 
 IUnknown* Identity(IUnknown* object) {
   IUnknown* unknown = nullptr;
@@ -63,16 +68,21 @@ IXMLDOMElementPtr RequireElement(const Node& node) {
 void TouchOwner(IXMLDOMNode* node) {
   IXMLDOMDocument* owner = nullptr;
   if (FAILED(node->get_ownerDocument(&owner)) || owner == nullptr) return;
-  const auto found = t_documents.find(Identity(owner));
+  IUnknown* identity = Identity(owner);
   owner->Release();
-  if (found != t_documents.end()) found->second->Touch();
+  std::lock_guard<std::mutex> lock(g_documentsMutex);
+  const auto found = g_documents.find(identity);
+  if (found != g_documents.end()) found->second->Touch();
 }
 
 }  // namespace
 
 void DocumentDeleter::operator()(Document* doc) const noexcept {
   std::unique_ptr<Document> owned(doc);
-  if (doc != nullptr && doc->doc) t_documents.erase(Identity(doc->doc));
+  if (doc != nullptr && doc->doc) {
+    std::lock_guard<std::mutex> lock(g_documentsMutex);
+    g_documents.erase(Identity(doc->doc));
+  }
 }
 
 Node::Node(void* impl) noexcept : impl_(impl) {}
@@ -103,7 +113,10 @@ HResult CreateDocument(DocumentHandle& handle) noexcept {
     // Selections are XPath, as the facade promises ("/packet" reads the same).
     created->doc->setProperty(_bstr_t(L"SelectionLanguage"), _variant_t(L"XPath"));
     created->Touch();
-    t_documents[Identity(created->doc)] = created.get();
+    {
+      std::lock_guard<std::mutex> lock(g_documentsMutex);
+      g_documents[Identity(created->doc)] = created.get();
+    }
     handle = DocumentHandle(created.release());
     return S_OK;
   } catch (...) {
@@ -249,6 +262,15 @@ bool HasChildElements(const Node& node) {
   if (child == nullptr) return false;
   child->Release();
   return true;
+}
+
+void SetUserData(const DocumentHandle& handle, std::shared_ptr<void> data) {
+  if (!handle) throw ComError(kEPointer);
+  handle->userData = std::move(data);
+}
+
+std::shared_ptr<void> GetUserData(const DocumentHandle& handle) noexcept {
+  return handle ? handle->userData : nullptr;
 }
 
 std::uint64_t ModificationStamp(const DocumentHandle& handle) noexcept { return handle ? handle->stamp : 0; }
