@@ -30,11 +30,20 @@ std::shared_ptr<RemovalMemo> HeldMemo(const xml::DocumentHandle& doc) {
   return memo && memo->stamp == xml::ModificationStamp(doc) ? memo : nullptr;
 }
 
+// What merging already decided about an added chat while the memo held.
+enum class Fate : unsigned char {
+  Undecided,           // the removal reads its number as usual
+  Kept,                // a first copy: its number is in the memo's set already
+  Dropped,             // a later copy: never appended, already taken out
+  DroppedWithElements  // the same, and it held elements
+};
+
 // `memo`: what the last removal left, when it held just before `appended` (the
 // chats since added at the end) arrived; null for a walk over every chat.
+// `fates`: per appended chat, what the merge decided (empty: nothing).
 void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
                       const std::shared_ptr<RemovalMemo>& memo,
-                      const std::vector<xml::Node>& appended) {
+                      const std::vector<xml::Node>& appended, const std::vector<Fate>& fates) {
   xml::Node root;
   if (xml::GetDocumentElement(doc, root) < 0) throw CallTextError("pDoc->get_documentElement()");
   log(kRemovalHeading);
@@ -58,11 +67,17 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
   // numbers and the count would then describe chats the document no longer has.
   bool memoSound = true;
   for (std::size_t j = 0; j < walk.size(); ++j) {
-    const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(walk[j]), 0);
-    if (!seen.insert(number).second) {
-      memoSound = memoSound && !xml::HasChildElements(walk[j]);
-      xml::RemoveChild(root, walk[j]);  // a later copy goes
+    const Fate fate = j < fates.size() ? fates[j] : Fate::Undecided;
+    if (fate == Fate::Dropped || fate == Fate::DroppedWithElements) {
+      memoSound = memoSound && fate == Fate::Dropped;
       ++removed;
+    } else if (fate == Fate::Undecided) {
+      const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(walk[j]), 0);
+      if (!seen.insert(number).second) {
+        memoSound = memoSound && !xml::HasChildElements(walk[j]);
+        xml::RemoveChild(root, walk[j]);  // a later copy goes
+        ++removed;
+      }
     }
     ProgressTick(RemovalProgress(), checked + j, n, log);
   }
@@ -86,23 +101,44 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
   const xml::Node packet = xml::SelectSingleNode(baseRoot, kPacketPath);
   if (!packet) throw CallTextError("selectSingleNode( \"/packet\")");
   const std::shared_ptr<RemovalMemo> memo = HeldMemo(base);
+  xml::SetUserData(base, nullptr);  // the memo's set is updated below; ours alone now
 
   // A snapshot: every chat the added document holds now, although each one leaves
   // that document before the next is taken.
   const std::vector<xml::Node> chats = xml::GetElementsByTagName(addedRoot, kChatTag);
   const std::size_t n = chats.size();
+  // With the memo, a later copy is known before it is moved: it is taken out where
+  // it is instead of being moved and removed again. The outcome and the log stay
+  // those of moving every chat and removing afterwards. A number that cannot be
+  // read ends the deciding; the removal then meets it at its own turn.
+  std::vector<Fate> fates(memo ? n : 0, Fate::Undecided);
+  bool deciding = memo != nullptr;
   for (std::size_t i = 0; i < n; ++i) {
-    xml::AppendChild(packet, chats[i]);
+    if (deciding) {
+      try {
+        const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(chats[i]), 0);
+        fates[i] = memo->seen.insert(number).second
+                       ? Fate::Kept
+                       : (xml::HasChildElements(chats[i]) ? Fate::DroppedWithElements : Fate::Dropped);
+      } catch (...) {
+        deciding = false;
+      }
+    }
+    if (i < fates.size() && fates[i] != Fate::Undecided && fates[i] != Fate::Kept) {
+      xml::RemoveFromParent(chats[i]);
+    } else {
+      xml::AppendChild(packet, chats[i]);
+    }
     ProgressTick(MergeProgress(), i, n, log);
   }
   log(kDone);
   // The appended chats are now the last chats of the base, in this order (each was
   // moved to the end of the root), so they are all the removal has to examine.
-  RemoveDuplicates(base, log, memo, chats);
+  RemoveDuplicates(base, log, memo, chats, fates);
 }
 
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log) {
-  RemoveDuplicates(doc, log, nullptr, {});
+  RemoveDuplicates(doc, log, nullptr, {}, {});
 }
 
 void UpdateLastRes(const xml::DocumentHandle& doc) {

@@ -104,6 +104,9 @@ std::shared_ptr<void> GetUserData(const DocumentHandle& doc) noexcept;
 // takes a value it had, or another document had, before. Zero for an empty handle.
 std::uint64_t ModificationStamp(const DocumentHandle& doc) noexcept;
 
+// Takes the node out of its parent, wherever that is, like RemoveChild.
+void RemoveFromParent(const Node& node);
+
 // True when the node has an element among its children.
 bool HasChildElements(const Node& node);
 

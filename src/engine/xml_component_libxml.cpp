@@ -687,6 +687,12 @@ void AppendChild(const Node& parentNode, const Node& childNode) {
   }
 }
 
+void RemoveFromParent(const Node& node) {
+  xmlNode* child = Require(node);
+  if (child->parent == nullptr || child->type != XML_ELEMENT_NODE) throw ComError(kEInvalidArg);
+  RemoveChild(Node(child->parent), node);
+}
+
 void RemoveChild(const Node& parentNode, const Node& childNode) {
   xmlNode* parent = Require(parentNode);
   xmlNode* child = Require(childNode);

@@ -255,6 +255,14 @@ void RemoveChild(const Node& parentNode, const Node& childNode) {
   if (removed != nullptr) removed->Release();
 }
 
+void RemoveFromParent(const Node& node) {
+  IXMLDOMNode* raw = Require(node);
+  IXMLDOMNode* parent = nullptr;
+  Check(raw->get_parentNode(&parent), raw, __uuidof(IXMLDOMNode));
+  if (parent == nullptr) throw ComError(kEInvalidArg);
+  RemoveChild(Node(parent), node);  // the Node takes over the reference
+}
+
 bool HasChildElements(const Node& node) {
   IXMLDOMNode* raw = Require(node);
   IXMLDOMNode* child = nullptr;
