@@ -1,6 +1,7 @@
 #include "comments/operations.hpp"
 
 #include <boost/lexical_cast.hpp>
+#include <memory_resource>
 #include <set>
 
 #include "comments/progress.hpp"
@@ -22,7 +23,9 @@ const std::wstring kDone = L" 完了";
 struct RemovalMemo {
   std::uint64_t stamp = 0;
   std::size_t count = 0;
-  std::set<std::int64_t> seen;
+  // Numbers are only ever added: their nodes come from one growing pool.
+  std::pmr::monotonic_buffer_resource pool;
+  std::pmr::set<std::int64_t> seen{&pool};
 };
 
 std::shared_ptr<RemovalMemo> HeldMemo(const xml::DocumentHandle& doc) {
@@ -47,21 +50,17 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
   xml::Node root;
   if (xml::GetDocumentElement(doc, root) < 0) throw CallTextError("pDoc->get_documentElement()");
   log(kRemovalHeading);
-  std::set<std::int64_t> seen;
-  std::size_t checked = 0;  // leading chats known to be distinct and kept
+  // The memo's numbers carry on; a full walk starts a memo of its own.
+  const std::shared_ptr<RemovalMemo> state = memo ? memo : std::make_shared<RemovalMemo>();
+  auto& seen = state->seen;
+  const std::size_t checked = memo ? memo->count : 0;  // leading chats known distinct and kept
   std::vector<xml::Node> all;
-  if (memo) {
-    seen = std::move(memo->seen);
-    checked = memo->count;
-  } else {
-    // A snapshot: removing a chat must not disturb the walk.
-    all = xml::GetElementsByTagName(root, kChatTag);
-  }
+  if (!memo) all = xml::GetElementsByTagName(root, kChatTag);  // a snapshot, as removals follow
   xml::SetUserData(doc, nullptr);  // no memo until this walk is complete
   const std::vector<xml::Node>& walk = memo ? appended : all;
   const std::size_t n = checked + walk.size();
   // The ticks of the chats already checked come from the same counts as before.
-  for (std::size_t k = 0; k < checked; ++k) ProgressTick(RemovalProgress(), k, n, log);
+  ProgressTicksBefore(RemovalProgress(), checked, n, log);
   std::size_t removed = 0;
   // A removed chat that holds elements may take chats counted here with it: the
   // numbers and the count would then describe chats the document no longer has.
@@ -82,9 +81,11 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
     ProgressTick(RemovalProgress(), checked + j, n, log);
   }
   log(kDone);
-  if (memoSound)
-    xml::SetUserData(doc, std::make_shared<RemovalMemo>(
-                              RemovalMemo{xml::ModificationStamp(doc), n - removed, std::move(seen)}));
+  if (memoSound) {
+    state->stamp = xml::ModificationStamp(doc);
+    state->count = n - removed;
+    xml::SetUserData(doc, state);
+  }
 }
 
 }  // namespace

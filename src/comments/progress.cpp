@@ -14,6 +14,18 @@ void ProgressTick(std::atomic<int>& lastReported, std::size_t index, std::size_t
   log(kTick);
 }
 
+void ProgressTicksBefore(std::atomic<int>& lastReported, std::size_t end, std::size_t count,
+                         LogCallback log) {
+  if (count == 0) return;
+  for (unsigned long long m = 0; m < 100; m += 5) {
+    // The first index whose percentage reaches m; it has percentage m exactly or
+    // the percentage skipped m (then no index has it).
+    const unsigned long long k = (m * count + 99) / 100;
+    if (k >= end) break;
+    ProgressTick(lastReported, static_cast<std::size_t>(k), count, log);
+  }
+}
+
 std::atomic<int>& MergeProgress() {
   static std::atomic<int> value{0};
   return value;

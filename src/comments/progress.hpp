@@ -18,6 +18,11 @@ namespace zantrel {
 void ProgressTick(std::atomic<int>& lastReported, std::size_t index, std::size_t count,
                   LogCallback log);
 
+// The same as ProgressTick for every index from 0 to end - 1, without visiting
+// each: only the first index of each percentage can write a tick.
+void ProgressTicksBefore(std::atomic<int>& lastReported, std::size_t end, std::size_t count,
+                         LogCallback log);
+
 std::atomic<int>& MergeProgress();
 std::atomic<int>& RemovalProgress();
 

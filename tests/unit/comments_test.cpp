@@ -309,3 +309,26 @@ TEST(MergeComments, ShortcutMatchesAFullWalk) {
 
 }  // namespace
 }  // namespace zantrel
+
+namespace zantrel {
+namespace {
+
+TEST(ProgressTick, ShortFormMatchesEveryIndex) {
+  for (std::size_t count : {1u, 3u, 7u, 10u, 19u, 20u, 21u, 99u, 100u, 101u, 1234u}) {
+    for (std::size_t end = 0; end <= count; end += (count / 7) + 1) {
+      for (int start : {0, 5, 50, 95}) {
+        std::atomic<int> one{start}, all{start};
+        test::LogCapture a;
+        ProgressTicksBefore(one, end, count, &AppendLog);
+        const std::wstring shortForm = a.Text();
+        test::LogCapture b;
+        for (std::size_t k = 0; k < end; ++k) ProgressTick(all, k, count, &AppendLog);
+        EXPECT_EQ(shortForm, b.Text()) << count << " " << end << " " << start;
+        EXPECT_EQ(one.load(), all.load());
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zantrel
