@@ -1,7 +1,9 @@
 // Whole-file reading and all-or-nothing writing for the document operations.
 //
 // Any thread. ReadRegularFile answers false for anything that is not a readable
-// regular file (directories, devices and pipes included) and never blocks on one.
+// regular file (directories, devices and pipes included) and never blocks on one;
+// it exists where the program reads documents itself (not with the COM component,
+// which reads its own files).
 // WriteFileAtomically writes a temporary file in the target's folder, flushes it
 // to disk and then replaces the target in one step; on failure it removes the
 // temporary file, leaves the old target byte for byte, and throws ComError.

@@ -66,20 +66,6 @@ void ReplaceFileAtomically(const std::wstring& path,
   guard.Commit();
 }
 
-bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE || GetFileType(file.get()) != FILE_TYPE_DISK) return false;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
-  bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD read = 0;
-  if (!bytes.empty() && !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
-    return false;
-  bytes.resize(read);
-  return true;
-}
-
 void WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
   WriteFileAtomically(path, [bytes](const ByteSink& sink) { sink(bytes); });
 }
