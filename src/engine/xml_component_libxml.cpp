@@ -306,6 +306,8 @@ bool Parse(Document& target, const std::string& bytes, const char* url, const ch
 
 }  // namespace
 
+bool DocumentsMoveBetweenThreads() noexcept { return true; }
+
 HResult CreateDocument(DocumentHandle& handle) noexcept {
   handle.reset();
   try {
@@ -700,12 +702,9 @@ void RemoveChild(const Node& parentNode, const Node& childNode) {
   Document& owner = Owner(child);
   owner.Touch();
   xmlUnlinkNode(child);
-  if (HasElementInside(child)) {
-    // Parked, not freed: a snapshot may still name an element inside it.
-    owner.detached.emplace_back(child);
-  } else {
-    xmlFreeNode(child);
-  }
+  // Parked, not freed: a snapshot may still name an element inside it, and the
+  // document may be freed as a whole on another thread, off the caller's path.
+  owner.detached.emplace_back(child);
 }
 
 void SetUserData(const DocumentHandle& handle, std::shared_ptr<void> data) {
