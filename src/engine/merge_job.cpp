@@ -4,6 +4,7 @@
 
 #include "comments/operations.hpp"
 #include "engine/documents.hpp"
+#include "engine/input_loader.hpp"
 #include "job/paths.hpp"
 
 namespace zantrel {
@@ -57,15 +58,19 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
   log(L"------------------------------");
   log(L"変換開始");
 
+  // The later inputs are parsed ahead while this thread merges, and freed off it;
+  // each still counts as read where its line is logged, and a failed read fails
+  // the job there.
+  InputLoader later(inputs, 1);
   log(L"読み込み：" + GetFileNamePart(inputs[0]));
   DocumentHandle base;
   LoadDocument(inputs[0], base);
 
   for (std::size_t i = 1; i < n; ++i) {
     log(L"読み込み：" + GetFileNamePart(inputs[i]));
-    DocumentHandle added;
-    LoadDocument(inputs[i], added);
+    DocumentHandle added = later.Take(i);
     MergeComments(added, base, log);
+    later.Dispose(std::move(added));
     // The first progress line has no blank before its parenthesis; the later ones do.
     log(i == 1 ? L"( 1 / " + Number(n - 1) + L" 完了)"
                : L"( " + Number(i) + L" / " + Number(n - 1) + L" 完了 )");

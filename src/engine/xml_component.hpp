@@ -3,7 +3,9 @@
 // Two back ends implement it: libxml2 + libxslt (xml_component_libxml.cpp) and the
 // system COM component (xml_component_msxml.cpp).
 //
-// Threads: a document and its nodes are used on the thread that created them.
+// Threads: a document and its nodes are used on the thread that created them,
+// unless DocumentsMoveBetweenThreads(): then a document may be handed to another
+// thread, used by one thread at a time.
 // Ownership: a DocumentHandle owns its document; a Node is a handle that stays valid
 // while its document lives (the COM back end counts references, libxml2's does not:
 // never keep a Node past its document or past its own removal).
@@ -45,6 +47,10 @@ class Node {
  private:
   void* impl_ = nullptr;
 };
+
+// True when a document made on one thread may be used on another (libxml2); false
+// where documents are bound to their thread's apartment (COM).
+bool DocumentsMoveBetweenThreads() noexcept;
 
 // What a document is loaded for: inputs get the strict policy.
 enum class LoadPolicy { Input, StyleSheet };

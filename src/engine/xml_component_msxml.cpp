@@ -98,6 +98,9 @@ Node::~Node() {
   if (impl_ != nullptr) static_cast<IXMLDOMNode*>(impl_)->Release();
 }
 
+// The component's documents live in their thread's apartment.
+bool DocumentsMoveBetweenThreads() noexcept { return false; }
+
 HResult CreateDocument(DocumentHandle& handle) noexcept {
   handle.reset();
   try {
