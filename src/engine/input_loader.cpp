@@ -1,6 +1,7 @@
 #include "engine/input_loader.hpp"
 
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 namespace zantrel {
@@ -15,7 +16,12 @@ constexpr std::size_t kAhead = 1;
 
 InputLoader::InputLoader(std::vector<std::wstring> paths, std::size_t first)
     : paths_(std::move(paths)), nextTake_(first), nextLoad_(first) {
-  if (xml::DocumentsMoveBetweenThreads()) helper_ = std::thread([this] { Run(); });
+  if (!xml::DocumentsMoveBetweenThreads()) return;
+  try {
+    helper_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the job loads its inputs itself, only slower.
+  }
 }
 
 InputLoader::~InputLoader() {

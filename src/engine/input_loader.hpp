@@ -7,8 +7,8 @@
 // Threads: one job thread creates the loader and calls Take and Dispose; the helper
 // thread is the loader's own and touches nothing but the documents it is given or
 // loads. Where the XML component keeps documents on the thread that made them
-// (xml::DocumentsMoveBetweenThreads() is false) there is no helper: Take loads and
-// Dispose frees in the calling thread.
+// (xml::DocumentsMoveBetweenThreads() is false), or when no thread can be started,
+// there is no helper: Take loads and Dispose frees in the calling thread.
 // Ownership: a taken document belongs to the caller until it is disposed of;
 // documents loaded but never taken are dropped with the loader.
 // Failures: Take throws what LoadDocument would have thrown for that input. After a
