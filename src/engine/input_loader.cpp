@@ -1,7 +1,6 @@
 #include "engine/input_loader.hpp"
 
 #include <stdexcept>
-#include <system_error>
 #include <utility>
 
 namespace zantrel {
@@ -19,7 +18,7 @@ InputLoader::InputLoader(std::vector<std::wstring> paths, std::size_t first)
   if (!xml::DocumentsMoveBetweenThreads()) return;
   try {
     helper_ = std::thread([this] { Run(); });
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
     // No thread to be had: the job loads its inputs itself, only slower.
   }
 }
@@ -69,8 +68,14 @@ void InputLoader::Run() noexcept {
     lock.unlock();
     Slot slot = LoadSlot(paths_[index]);
     lock.lock();
-    failed_ = slot.failure != nullptr;
-    ready_.push_back(std::move(slot));
+    try {
+      ready_.push_back(std::move(slot));
+      failed_ = ready_.back().failure != nullptr;
+    } catch (...) {
+      // No room for the slot: the job loads this input itself (see Take).
+      nextLoad_ = index;
+      failed_ = true;
+    }
     changed_.notify_all();
   }
 }

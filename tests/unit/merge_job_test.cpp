@@ -144,6 +144,10 @@ TEST_F(MergeJobTest, EarlyStopsAndFailuresWriteTheirLinesAndSaveNothing) {
       {"third input malformed", {dir / L"a.xml", dir / L"b.xml", dir / L"bad.xml"}, Sheet(), Out(),
        with({L"読み込み：b.xml", L"コメント結合中...| 完了", L"重複コメントの削除中...|||| 完了",
              L"( 1 / 2 完了)", L"読み込み：bad.xml", L"pDoc->load()[loadXML()]"})},
+      // The next input is being read ahead when the first fails: the job stops there.
+      {"first input malformed", {dir / L"bad.xml", dir / L"a.xml", dir / L"b.xml"}, Sheet(), Out(),
+       {L"", L"------------------------------", L"変換開始", L"読み込み：bad.xml",
+        L"pDoc->load()[loadXML()]"}},
       {"base root is not packet", {dir / L"root.xml", dir / L"a.xml"}, Sheet(), Out(),
        {L"", L"------------------------------", L"変換開始", L"読み込み：root.xml", L"読み込み：a.xml",
         L"コメント結合中...selectSingleNode( \"/packet\")"}},
