@@ -1,9 +1,9 @@
-// Whole-file reading and all-or-nothing writing for the document operations.
+// Whole-file reading and all-or-nothing writing for the document operations of
+// the libxml2 back end (file_io_posix.cpp); the COM component reads and writes its
+// own files (file_io_win.hpp).
 //
 // Any thread. ReadRegularFile answers false for anything that is not a readable
-// regular file (directories, devices and pipes included) and never blocks on one;
-// it exists where the program reads documents itself (not with the COM component,
-// which reads its own files).
+// regular file (directories, devices and pipes included) and never blocks on one.
 // WriteFileAtomically writes a temporary file in the target's folder, flushes it
 // to disk and then replaces the target in one step; on failure it removes the
 // temporary file, leaves the old target byte for byte, and throws ComError.
@@ -16,11 +16,10 @@
 namespace zantrel {
 
 bool ReadRegularFile(const std::wstring& path, std::string& bytes);
-void WriteFileAtomically(const std::wstring& path, std::string_view bytes);
 
-// The same, for output produced piece by piece: `produce` hands every piece to the
-// sink. A sink call that answers false (the write failed) ends the save; so does an
-// exception from `produce`, which passes through after the clean-up.
+// `produce` hands every piece of the output to the sink. A sink call that answers
+// false (the write failed) ends the save; so does an exception from `produce`,
+// which passes through after the clean-up.
 using ByteSink = std::function<bool(std::string_view)>;
 void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce);
 

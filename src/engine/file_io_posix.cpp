@@ -117,10 +117,6 @@ void RemovePendingTemporaryFiles() noexcept {
     if (slot.state.load() == 2) ::unlink(slot.path);
 }
 
-void WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
-  WriteFileAtomically(path, [bytes](const ByteSink& sink) { sink(bytes); });
-}
-
 void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce) {
   std::string target = WideToUtf8(path);
   mode_t mode = 0666 & ~kProcessUmask;

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "engine/errors.hpp"
-#include "engine/file_io.hpp"
 #include "engine/file_io_win.hpp"
 #include "job/paths.hpp"
 
@@ -65,35 +64,5 @@ void ReplaceFileAtomically(const std::wstring& path,
     ThrowLastError(path);
   guard.Commit();
 }
-
-void WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
-  WriteFileAtomically(path, [bytes](const ByteSink& sink) { sink(bytes); });
-}
-
-void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce) {
-  ReplaceFileAtomically(path, [&](const std::wstring& temp) {
-    FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) ThrowLastError(path);
-    DWORD error = 0;
-    const ByteSink sink = [&](std::string_view piece) {
-      while (error == 0 && !piece.empty()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(piece.size(), 1u << 30));
-        if (!WriteFile(file.get(), piece.data(), chunk, &written, nullptr)) error = GetLastError();
-        piece.remove_prefix(written);
-      }
-      return error == 0;
-    };
-    produce(sink);
-    if (error == 0 && !FlushFileBuffers(file.get())) error = GetLastError();
-    if (error != 0) {
-      SetLastError(error);
-      ThrowLastError(path);
-    }
-  });
-}
-
-void RemovePendingTemporaryFiles() noexcept {}
 
 }  // namespace zantrel
