@@ -46,6 +46,7 @@ struct FreeTransformCtxt { void operator()(xsltTransformContext* p) const noexce
 struct FreeSecurityPrefs { void operator()(xsltSecurityPrefs* p) const noexcept { xsltFreeSecurityPrefs(p); } };
 struct FreeStylesheet { void operator()(xsltStylesheet* p) const noexcept { xsltFreeStylesheet(p); } };
 struct FreeXmlChar { void operator()(xmlChar* p) const noexcept { xmlFree(p); } };
+struct CloseOutputBuffer { void operator()(xmlOutputBuffer* p) const noexcept { xmlOutputBufferClose(p); } };
 
 using DocPtr = std::unique_ptr<xmlDoc, FreeDoc>;
 using NodePtr = std::unique_ptr<xmlNode, FreeNode>;
@@ -56,6 +57,7 @@ using TransformCtxtPtr = std::unique_ptr<xsltTransformContext, FreeTransformCtxt
 using SecurityPrefsPtr = std::unique_ptr<xsltSecurityPrefs, FreeSecurityPrefs>;
 using StylesheetPtr = std::unique_ptr<xsltStylesheet, FreeStylesheet>;
 using XmlCharPtr = std::unique_ptr<xmlChar, FreeXmlChar>;
+using OutputBufferPtr = std::unique_ptr<xmlOutputBuffer, CloseOutputBuffer>;
 
 const xmlChar* Bytes(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 
@@ -339,9 +341,13 @@ bool LoadXml(const DocumentHandle& handle, const std::wstring& text, LoadPolicy 
 namespace {
 
 // Hands libxml2's output pieces to the file sink; a failed write ends the output.
-int WriteToSink(void* context, const char* buffer, int length) {
+int WriteToSink(void* context, const char* buffer, int length) noexcept {
   const auto& sink = *static_cast<const ByteSink*>(context);
-  return sink(std::string_view(buffer, static_cast<std::size_t>(length))) ? length : -1;
+  try {
+    return sink(std::string_view(buffer, static_cast<std::size_t>(length))) ? length : -1;
+  } catch (...) {
+    return -1;  // called from inside libxml2: nothing may leave
+  }
 }
 
 }  // namespace
@@ -360,21 +366,20 @@ void Save(const DocumentHandle& handle, const std::wstring& path) {
       encoder = xmlFindCharEncodingHandler(reinterpret_cast<const char*>(encoding));
       if (encoder == nullptr) throw ComError(kEFail, L"unknown output encoding");
     }
-    xmlOutputBufferPtr out = xmlOutputBufferCreateIO(&WriteToSink, nullptr,
-                                                     const_cast<ByteSink*>(&sink), encoder);
-    if (out == nullptr) {
-      if (encoder != nullptr) xmlCharEncCloseFunc(encoder);
+    OutputBufferPtr out(xmlOutputBufferCreateIO(&WriteToSink, nullptr,
+                                                const_cast<ByteSink*>(&sink), encoder));
+    if (!out) {
+      if (encoder != nullptr) xmlCharEncCloseFunc(encoder);  // not yet owned by a buffer
       throw ComError(kEOutOfMemory);
     }
     int status = 0;
     if (doc.outputStyle) {
-      status = xsltSaveResultTo(out, doc.doc.get(), doc.outputStyle.get());
+      status = xsltSaveResultTo(out.get(), doc.doc.get(), doc.outputStyle.get());
+      // Closing flushes; its result tells whether every piece reached the sink.
+      if (xmlOutputBufferClose(out.release()) < 0) status = -1;
     } else {
-      status = xmlSaveFormatFileTo(out, doc.doc.get(), "UTF-8", 1);  // closes `out` itself
-      out = nullptr;
+      status = xmlSaveFormatFileTo(out.release(), doc.doc.get(), "UTF-8", 1);  // closes it itself
     }
-    // Closing flushes; its result tells whether every piece reached the sink.
-    if (out != nullptr && xmlOutputBufferClose(out) < 0) status = -1;
     if (status < 0) throw ComError(kEFail, errors.Description(L"the document could not be written"));
   });
 }
