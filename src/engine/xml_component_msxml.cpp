@@ -66,10 +66,9 @@ IXMLDOMElementPtr RequireElement(const Node& node) {
 }
 
 void TouchOwner(IXMLDOMNode* node) {
-  IXMLDOMDocument* owner = nullptr;
-  if (FAILED(node->get_ownerDocument(&owner)) || owner == nullptr) return;
+  IXMLDOMDocumentPtr owner;
+  if (FAILED(node->get_ownerDocument(&owner)) || !owner) return;
   IUnknown* identity = Identity(owner);
-  owner->Release();
   std::lock_guard<std::mutex> lock(g_documentsMutex);
   const auto found = g_documents.find(identity);
   if (found != g_documents.end()) found->second->Touch();
@@ -140,11 +139,8 @@ bool Parse(Document& d, LoadPolicy policy, const std::function<HRESULT(VARIANT_B
   d.Touch();
   if (ok != VARIANT_TRUE) return false;
   if (policy == LoadPolicy::Input) {
-    IXMLDOMDocumentType* doctype = nullptr;
-    if (SUCCEEDED(d.doc->get_doctype(&doctype)) && doctype != nullptr) {
-      doctype->Release();
-      return false;
-    }
+    IXMLDOMDocumentTypePtr doctype;
+    if (SUCCEEDED(d.doc->get_doctype(&doctype)) && doctype) return false;
   }
   return true;
 }
@@ -243,9 +239,8 @@ void AppendChild(const Node& parentNode, const Node& childNode) {
   IXMLDOMNode* parent = Require(parentNode);
   IXMLDOMNode* child = Require(childNode);
   TouchOwner(child);
-  IXMLDOMNode* appended = nullptr;
+  IXMLDOMNodePtr appended;
   Check(parent->appendChild(child, &appended), parent, __uuidof(IXMLDOMNode));
-  if (appended != nullptr) appended->Release();
   TouchOwner(parent);
 }
 
@@ -253,9 +248,8 @@ void RemoveChild(const Node& parentNode, const Node& childNode) {
   IXMLDOMNode* parent = Require(parentNode);
   IXMLDOMNode* child = Require(childNode);
   TouchOwner(parent);
-  IXMLDOMNode* removed = nullptr;
+  IXMLDOMNodePtr removed;
   Check(parent->removeChild(child, &removed), parent, __uuidof(IXMLDOMNode));
-  if (removed != nullptr) removed->Release();
 }
 
 void RemoveFromParent(const Node& node) {
@@ -268,11 +262,9 @@ void RemoveFromParent(const Node& node) {
 
 bool HasChildElements(const Node& node) {
   IXMLDOMNode* raw = Require(node);
-  IXMLDOMNode* child = nullptr;
+  IXMLDOMNodePtr child;
   Check(raw->selectSingleNode(_bstr_t(L"*"), &child), raw, __uuidof(IXMLDOMNode));
-  if (child == nullptr) return false;
-  child->Release();
-  return true;
+  return child != nullptr;
 }
 
 void SetUserData(const DocumentHandle& handle, std::shared_ptr<void> data) {
