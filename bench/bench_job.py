@@ -11,34 +11,25 @@ inputs as a yardstick measured in the same run.
 import argparse
 import json
 import os
-import resource
 import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
-import time
+
+from run_bench import run_measured, tail
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
 
-def run_measured(cmd, cwd):
-    """Wall seconds and peak RSS (MiB) of one child process."""
-    start = time.perf_counter()
-    pid = os.fork()
-    if pid == 0:
-        os.chdir(cwd)
-        devnull = os.open(os.devnull, os.O_RDWR)
-        os.dup2(devnull, 0)
-        os.dup2(devnull, 1)
-        os.execv(cmd[0], cmd)
-    _, status, usage = os.wait4(pid, 0)
-    wall = time.perf_counter() - start
-    code = os.waitstatus_to_exitcode(status)
+def measure(cmd, cwd):
+    """Wall seconds and peak RSS (MiB) of one child process that must succeed."""
+    errors = os.path.join(cwd, "stderr.txt")
+    code, wall, peak, _ = run_measured(cmd, cwd, os.devnull, errors)
     if code != 0:
-        sys.exit(f"{cmd[0]} failed with exit status {code}")
-    return wall, usage.ru_maxrss / 1024.0
+        sys.exit(f"{cmd[0]} failed with exit status {code}\n{tail(errors)}")
+    return wall, peak
 
 
 def main():
@@ -59,17 +50,17 @@ def main():
         out = os.path.join(work, "merged.xml")
         walls, peaks = [], []
         for _ in range(args.runs):
-            wall, peak = run_measured([os.path.abspath(args.bin), *inputs, "save=merged.xml"], work)
+            wall, peak = measure([os.path.abspath(args.bin), *inputs, "save=merged.xml"], work)
             walls.append(wall)
             peaks.append(peak)
         subprocess.run([sys.executable, os.path.join(HERE, "check_output.py"), out,
                         os.path.join(work, "expect.json")], check=True)
-        copies = [run_measured(["/bin/cat", *inputs], work)[0] for _ in range(args.runs)]
+        copies = [measure(["/bin/cat", *inputs], work)[0] for _ in range(args.runs)]
         with open(os.path.join(work, "expect.json"), encoding="utf-8") as f:
             expect = json.load(f)
         print(json.dumps({
             "files": args.files, "chats_per_file": args.chats, "input_mib": round(size / 2**20, 1),
-            "unique_chats": expect.get("unique_chats"),
+            "unique_chats": expect["expected_unique"],
             "median_wall_s": round(statistics.median(walls), 3),
             "peak_rss_mib": round(max(peaks), 1),
             "cat_inputs_median_s": round(statistics.median(copies), 4),
