@@ -20,7 +20,7 @@ def picture(n):
                 px[y][x] = border if (border is not None and edge) else c
     rect(2, 2, 20, 22, WHITE, GREY)
     rect(6, 6, 24, 26, WHITE, NAVY)
-    for i, y in enumerate(range(10, 22, 4)):
+    for y in range(10, 22, 4):
         rect(9, y, 21, y + 2, BLUE)
     rect(22, 12, 30, 16, RED)
     rect(26, 8, 28, 20, RED)

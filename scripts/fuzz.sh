@@ -10,7 +10,6 @@ cmake --preset linux-fuzz >/dev/null
 cmake --build --preset linux-fuzz >/dev/null
 rm -rf build/fuzz/seeds && mkdir -p build/fuzz/corpus
 python3 tests/fuzz/make_seeds.py build/fuzz/seeds data
-python3 tests/fuzz/make_seeds.py build/fuzz/seeds tests/fuzz/regressions 2>/dev/null || true
 echo "Fuzzing load + merge + duplicate removal + last_res for ${seconds}s"
 if ! build/linux-fuzz/tests/fuzz_merge -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=65536 \
      -artifact_prefix=build/fuzz/ build/fuzz/corpus build/fuzz/seeds >build/fuzz/log.txt 2>&1; then
