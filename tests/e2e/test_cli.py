@@ -25,9 +25,9 @@ IDENTITY_WITHOUT_THREAD = """<xsl:stylesheet version="1.0" xmlns:xsl="http://www
 </xsl:stylesheet>"""
 
 
-def comment_xml(numbers, thread=True):
+def comment_xml(numbers):
     chats = "".join(f'  <chat no="{n}">コメント{n} &amp; &lt;x&gt;</chat>\n' for n in numbers)
-    head = '  <thread thread="1" last_res="0"/>\n' if thread else ""
+    head = '  <thread thread="1" last_res="0"/>\n'
     return f'<?xml version="1.0" encoding="UTF-8"?>\n<packet>\n{head}{chats}</packet>\n'
 
 

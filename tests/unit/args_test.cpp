@@ -79,12 +79,7 @@ TEST(Settings, ReadsUtf8AndUtf16Files) {
   test::TempDir dir;
   const std::wstring pattern = L"保存/$title.xml";
   test::WriteFile(dir / L"utf8.ini", "\xEF\xBB\xBF[main]\nsave=" + WideToUtf8(pattern) + "\nwidth=500\n");
-  std::string utf16 = "\xFF\xFE";
-  for (char16_t u : WideToUtf16(L"[main]\r\nsave=" + pattern + L"\r\n")) {
-    utf16 += static_cast<char>(u & 0xFF);
-    utf16 += static_cast<char>(u >> 8);
-  }
-  test::WriteFile(dir / L"utf16.ini", utf16);
+  test::WriteFile(dir / L"utf16.ini", test::Utf16LeWithBom(WideToUtf16(L"[main]\r\nsave=" + pattern + L"\r\n")));
   EXPECT_EQ(LoadSavePattern(dir / L"utf8.ini"), pattern);
   EXPECT_EQ(LoadSavePattern(dir / L"utf16.ini"), pattern);
   EXPECT_EQ(LoadSavePattern(dir / L"missing.ini"), L"");

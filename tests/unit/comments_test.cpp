@@ -72,7 +72,7 @@ TEST(ProgressTick, FollowsTheFivePercentRuleAcrossCalls) {
     for (std::size_t call = 0; call < c.counts.size(); ++call) {
       test::LogCapture log;
       for (std::size_t i = 0; i < c.counts[call]; ++i) ProgressTick(last, i, c.counts[call], &AppendLog);
-      EXPECT_EQ(log.Text(), std::wstring(static_cast<std::size_t>(c.ticks[call]) * 1, L'|'))
+      EXPECT_EQ(log.Text(), std::wstring(static_cast<std::size_t>(c.ticks[call]), L'|'))
           << "call " << call;
     }
   }

@@ -11,20 +11,9 @@
 namespace zantrel {
 namespace {
 
+using test::CurrentDirectory;
 using test::TempDir;
 using test::WriteFile;
-
-// Runs the test body with the process's current directory set to `dir`.
-class CurrentDirectory {
- public:
-  explicit CurrentDirectory(const std::wstring& dir) : old_(GetCurrentDirectoryPath()) {
-    EXPECT_EQ(::chdir(WideToUtf8(dir).c_str()), 0);
-  }
-  ~CurrentDirectory() { (void)::chdir(WideToUtf8(old_).c_str()); }
-
- private:
-  std::wstring old_;
-};
 
 class FakeHost final : public JobHost {
  public:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "job/paths.hpp"
+#include "test_support.hpp"
 
 namespace zantrel {
 namespace {
@@ -73,9 +74,10 @@ TEST(Paths, MakeAbsoluteResolvesAgainstTheGivenDirectory) {
 }
 
 TEST(Paths, MakeAbsoluteUsesTheCurrentDirectoryNotTheExecutables) {
-  const std::wstring cwd = GetCurrentDirectoryPath();
-  ASSERT_FALSE(cwd.empty());
-  EXPECT_EQ(MakeAbsolutePath(L"a.xml"), MakeAbsolutePath(L"a.xml", cwd, kNativePathSyntax));
+  test::TempDir dir;  // a folder that is surely not the test program's
+  const test::CurrentDirectory cd(dir.path());
+  EXPECT_EQ(MakeAbsolutePath(L"a.xml"), MakeAbsolutePath(L"a.xml", dir.path(), kNativePathSyntax));
+  EXPECT_NE(MakeAbsolutePath(L"a.xml"), MakeAbsolutePath(L"a.xml", GetModuleDirectory(), kNativePathSyntax));
   ASSERT_NE(GetModuleDirectory(), L"");
   const wchar_t last = GetModuleDirectory().back();
   EXPECT_TRUE(last == L'/' || (kNativePathSyntax == PathSyntax::Windows && last == L'\\'));

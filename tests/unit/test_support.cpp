@@ -9,11 +9,15 @@
 #include <random>
 
 #include "comments/vocabulary.hpp"
+#include "job/paths.hpp"
 #include "job/text.hpp"
 #include "ui/log.hpp"
 
 #ifdef _WIN32
+#include <windows.h>
 #include <objbase.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace zantrel::test {
@@ -89,12 +93,36 @@ std::string ReadFile(const std::wstring& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+CurrentDirectory::CurrentDirectory(const std::wstring& dir) : old_(GetCurrentDirectoryPath()) {
+#ifdef _WIN32
+  EXPECT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+#else
+  EXPECT_EQ(::chdir(WideToUtf8(dir).c_str()), 0);
+#endif
+}
+
+CurrentDirectory::~CurrentDirectory() {
+#ifdef _WIN32
+  SetCurrentDirectoryW(old_.c_str());
+#else
+  (void)::chdir(WideToUtf8(old_).c_str());
+#endif
+}
+
+std::string Utf16LeWithBom(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t u : text) {
+    bytes += static_cast<char>(u & 0xFF);
+    bytes += static_cast<char>(u >> 8);
+  }
+  return bytes;
+}
+
 LogCapture::LogCapture() { SetLogTarget(&view_); }
 LogCapture::~LogCapture() { SetLogTarget(nullptr); }
 
-std::vector<std::wstring> LogCapture::Lines() const {
+std::vector<std::wstring> SplitLines(const std::wstring& text) {
   std::vector<std::wstring> lines;
-  const std::wstring text = Text();
   std::size_t start = 0;
   for (std::size_t pos; (pos = text.find(L"\r\n", start)) != std::wstring::npos; start = pos + 2)
     lines.push_back(text.substr(start, pos - start));
@@ -102,9 +130,9 @@ std::vector<std::wstring> LogCapture::Lines() const {
   return lines;
 }
 
-std::string CommentXml(const std::vector<Chat>& chats, bool withThread) {
+std::string CommentXml(const std::vector<Chat>& chats) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<packet>\n";
-  if (withThread) xml += "  <thread thread=\"1\" last_res=\"999\"/>\n";
+  xml += "  <thread thread=\"1\" last_res=\"999\"/>\n";
   for (const auto& chat : chats) {
     xml += "  <chat";
     if (chat.no) xml += " no=\"" + *chat.no + "\"";
@@ -113,10 +141,10 @@ std::string CommentXml(const std::vector<Chat>& chats, bool withThread) {
   return xml + "</packet>\n";
 }
 
-std::string CommentXml(std::initializer_list<long long> numbers, bool withThread) {
+std::string CommentXml(std::initializer_list<long long> numbers) {
   std::vector<Chat> chats;
   for (long long n : numbers) chats.push_back({std::to_string(n), "t" + std::to_string(n)});
-  return CommentXml(chats, withThread);
+  return CommentXml(chats);
 }
 
 xml::DocumentHandle ParseDocument(const std::string& text) {

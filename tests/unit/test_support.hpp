@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/xml_component.hpp"
@@ -26,9 +27,25 @@ class TempDir {
   std::wstring path_;
 };
 
+// The process's current directory set to `dir` for the object's lifetime.
+class CurrentDirectory {
+ public:
+  explicit CurrentDirectory(const std::wstring& dir);
+  CurrentDirectory(const CurrentDirectory&) = delete;
+  CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+  ~CurrentDirectory();
+
+ private:
+  std::wstring old_;
+};
+
 void MakeDirectory(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& bytes);
 std::string ReadFile(const std::wstring& path);
+// UTF-16LE bytes after a byte-order mark.
+std::string Utf16LeWithBom(std::u16string_view text);
+// A log text split at "\r\n"; a last line without a line end is kept.
+std::vector<std::wstring> SplitLines(const std::wstring& text);
 
 // Routes AppendLog into a buffer for the lifetime of the object.
 class LogCapture {
@@ -38,8 +55,7 @@ class LogCapture {
   LogCapture& operator=(const LogCapture&) = delete;
   ~LogCapture();
   std::wstring Text() const { return view_.Text(); }
-  // The log split at "\r\n"; a last line without a line end is kept.
-  std::vector<std::wstring> Lines() const;
+  std::vector<std::wstring> Lines() const { return SplitLines(Text()); }
 
  private:
   TextLogView view_;
@@ -48,12 +64,12 @@ class LogCapture {
 // A chat: its `no` text, or no attribute at all.
 struct Chat {
   std::optional<std::string> no;
-  std::string text = "c";
+  std::string text;
 };
 
 // <packet><thread .../><chat no=...>...</chat>...</packet>
-std::string CommentXml(const std::vector<Chat>& chats, bool withThread = true);
-std::string CommentXml(std::initializer_list<long long> numbers, bool withThread = true);
+std::string CommentXml(const std::vector<Chat>& chats);
+std::string CommentXml(std::initializer_list<long long> numbers);
 
 xml::DocumentHandle ParseDocument(const std::string& text);
 // The `no` texts of all chats in document order.

@@ -79,12 +79,7 @@ TEST(LoadDocument, RefusesWhatIsNotAPlainWellFormedDocument) {
 TEST(LoadDocument, AcceptsUtf16WithByteOrderMark) {
   TempDir dir;
   const std::u16string text = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><packet><chat no=\"7\">日本</chat></packet>";
-  std::string bytes = "\xFF\xFE";
-  for (char16_t u : text) {
-    bytes += static_cast<char>(u & 0xFF);
-    bytes += static_cast<char>(u >> 8);
-  }
-  WriteFile(dir / L"u16.xml", bytes);
+  WriteFile(dir / L"u16.xml", test::Utf16LeWithBom(text));
   xml::DocumentHandle doc;
   LoadDocument(dir / L"u16.xml", doc);
   EXPECT_EQ(test::ChatNumbers(doc), std::vector<std::string>{"7"});

@@ -51,20 +51,12 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
-std::vector<std::wstring> SplitLines(const std::wstring& text) {
-  std::vector<std::wstring> lines;
-  std::size_t start = 0;
-  for (std::size_t pos; (pos = text.find(L"\r\n", start)) != std::wstring::npos; start = pos + 2)
-    lines.push_back(text.substr(start, pos - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
 
 // The INI file's keys of section [main], in file order.
 std::vector<std::wstring> IniKeys(const std::wstring& path) {
   const std::wstring text = DecodeIniBytes(test::ReadFile(path));
   std::vector<std::wstring> keys;
-  for (const auto& line : SplitLines(text))
+  for (const auto& line : test::SplitLines(text))
     if (const auto eq = line.find(L'='); eq != std::wstring::npos) keys.push_back(line.substr(0, eq));
   return keys;
 }
@@ -183,7 +175,7 @@ TEST_F(MainWindowTest, DropsReachIntake) {
   ASSERT_TRUE(RegisterWndClass(window));
   ASSERT_TRUE(CreateWnd(window));
   SendMessageW(window.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({dir / L"a.xml"})), 0);
-  EXPECT_EQ(SplitLines(WindowText(window.LogControlHandle())),
+  EXPECT_EQ(test::SplitLines(WindowText(window.LogControlHandle())),
             std::vector<std::wstring>{L"結合するファイルを2つ以上一緒にD&Dして下さい"});
 }
 
@@ -210,7 +202,7 @@ TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
   // Every line whole, none lost, each thread's lines in their order.
   std::vector<int> next(kThreads, 0);
   const std::wregex line(L"T([0-2])-([0-9]+)");
-  for (const auto& l : SplitLines(WindowText(window.LogControlHandle()))) {
+  for (const auto& l : test::SplitLines(WindowText(window.LogControlHandle()))) {
     if (l == L"M") continue;
     std::wsmatch m;
     ASSERT_TRUE(std::regex_match(l, m, line)) << WideToUtf8(l);
@@ -238,7 +230,7 @@ TEST_F(MainWindowTest, WholeJobServedByTheMessageLoop) {
   PumpMessages();
   WaitForWorkers();
   ASSERT_EQ(window.Outcome(), 0);
-  const std::vector<std::wstring> lines = SplitLines(WindowText(window.LogControlHandle()));
+  const std::vector<std::wstring> lines = test::SplitLines(WindowText(window.LogControlHandle()));
   const std::vector<std::wstring> expected = {
       L"対象 : a[1].xml", L"対象 : b[2].xml", L"対象 : c[3].xml", L"保存先 : " + dir.path() + L"c_all.xml",
       L"", L"------------------------------", L"変換開始", L"読み込み：a[1].xml", L"読み込み：b[2].xml",
