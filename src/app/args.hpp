@@ -13,11 +13,19 @@ namespace zantrel {
 
 using ArgumentList = std::vector<std::wstring>;
 
-// The process's arguments (platform: argv / the command line split).
+#ifdef _WIN32
+// The process's arguments: the command line split by the shell's rules.
 ArgumentList GetCommandArgs();
+// The command line as typed.
+std::wstring GetRawCommandLine();
+#else
+// The arguments main() received (argv[0] is the program). Bytes that are not
+// UTF-8 round-trip (NativeToWide).
+ArgumentList GetCommandArgs(int argc, const char* const* argv);
 // The command line as typed: program and arguments, those with blanks or empty
 // ones in double quotes.
-std::wstring GetRawCommandLine();
+std::wstring GetRawCommandLine(int argc, const char* const* argv);
+#endif
 
 bool HasOption(const ArgumentList& args, std::wstring_view option);
 bool IsHidden(const ArgumentList& args);

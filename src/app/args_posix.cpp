@@ -1,36 +1,27 @@
-// The process's arguments from the kernel's record of them, so that any part of
-// the program can ask without main() handing argv around.
-#include <fstream>
-#include <iterator>
-
+// The process's arguments as main() received them: bytes, made wide losslessly so
+// that a file name that is not UTF-8 still names its file.
 #include "app/args.hpp"
 #include "job/text.hpp"
 
 namespace zantrel {
 namespace {
 
-std::vector<std::wstring> ProcessArgv() {
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::wstring> argv;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] == '\0') {
-      argv.push_back(Utf8ToWide(std::string_view(raw).substr(start, i - start)));
-      start = i + 1;
-    }
-  }
-  return argv;
+std::vector<std::wstring> WideArgv(int argc, const char* const* argv) {
+  std::vector<std::wstring> wide;
+  for (int i = 0; i < argc && argv[i] != nullptr; ++i) wide.push_back(NativeToWide(argv[i]));
+  return wide;
 }
 
 }  // namespace
 
-ArgumentList GetCommandArgs() {
-  std::vector<std::wstring> argv = ProcessArgv();
-  if (argv.empty()) return {};
-  return ArgumentList(argv.begin() + 1, argv.end());
+ArgumentList GetCommandArgs(int argc, const char* const* argv) {
+  std::vector<std::wstring> wide = WideArgv(argc, argv);
+  if (wide.empty()) return {};
+  return ArgumentList(wide.begin() + 1, wide.end());
 }
 
-std::wstring GetRawCommandLine() { return JoinCommandLine(ProcessArgv()); }
+std::wstring GetRawCommandLine(int argc, const char* const* argv) {
+  return JoinCommandLine(WideArgv(argc, argv));
+}
 
 }  // namespace zantrel

@@ -58,7 +58,10 @@ std::wstring DecodeIniBytes(std::string_view bytes) {
     return Utf16ToWide(units);
   }
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  return Utf8ToWide(bytes);
+  if (IsValidUtf8(bytes)) return Utf8ToWide(bytes);
+  // Neither UTF-16 nor UTF-8: a file written in the ANSI code page of Japanese
+  // Windows and copied over.
+  return Cp932ToWide(bytes);
 }
 
 std::wstring LoadSavePattern(const std::wstring& settingsPath) {

@@ -45,7 +45,8 @@ class IniFile {
 std::optional<std::wstring> FindIniValue(std::wstring_view content, std::wstring_view section,
                                          std::wstring_view key);
 
-// Decodes an INI file's bytes (UTF-16LE with BOM, else UTF-8 with or without BOM).
+// Decodes an INI file's bytes: UTF-16LE with BOM, else UTF-8 with or without BOM,
+// else code page 932 (the ANSI code page of Japanese Windows).
 std::wstring DecodeIniBytes(std::string_view bytes);
 
 // The output-name pattern ("save"), empty when not set.

@@ -68,7 +68,7 @@ extern "C" void OnTerminationSignal(int signal) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   // A job builds and frees hundreds of thousands of small nodes in one go. An
   // arena each for the job's thread and its input loader (sharing one makes them
   // queue on its lock), grown in large steps, without fast bins (whose
@@ -82,7 +82,7 @@ int main() {
   std::signal(SIGXFSZ, SIG_IGN);
   for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, &OnTerminationSignal);
 
-  const ArgumentList args = GetCommandArgs();
+  const ArgumentList args = GetCommandArgs(argc, argv);
   if (args.size() == 1 && args[0] == L"--help") {
     std::fputs(kUsage, stdout);
     return 0;
@@ -95,7 +95,7 @@ int main() {
     AppendLog(L"結合するコメントファイルをまとめてドラッグ&ドロップして下さい");
     std::fputs(kUsage, stderr);
   } else {
-    AppendLog(GetRawCommandLine());
+    AppendLog(GetRawCommandLine(argc, argv));
     SubmitJob(args, host);
   }
   WaitForWorkers();

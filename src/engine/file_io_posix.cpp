@@ -94,7 +94,7 @@ class TempFileGuard {
 
 bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
   // O_NONBLOCK: opening a pipe named like an input must not hang the job.
-  UniqueFd fd(::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -118,7 +118,7 @@ void RemovePendingTemporaryFiles() noexcept {
 }
 
 void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce) {
-  std::string target = WideToUtf8(path);
+  std::string target = WideToNative(path);
   mode_t mode = 0666 & ~kProcessUmask;
 
   struct stat st {};

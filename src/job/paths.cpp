@@ -107,13 +107,6 @@ std::wstring MakeAbsolutePath(std::wstring_view path, std::wstring_view currentD
   return out;
 }
 
-std::wstring MakeAbsolutePath(std::wstring_view path) {
-  if (IsAbsolutePath(path)) return std::wstring(path);
-  const std::wstring cwd = GetCurrentDirectoryPath();
-  if (cwd.empty()) return {};
-  return MakeAbsolutePath(path, cwd, kNativePathSyntax);
-}
-
 std::wstring ToLowerCopy(std::wstring_view text) {
   std::wstring out(text);
   for (wchar_t& c : out)

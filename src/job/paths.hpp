@@ -48,7 +48,9 @@ bool IsAbsolutePath(std::wstring_view path, PathSyntax syntax = kNativePathSynta
 // ".." resolved by name (no file system access).
 std::wstring MakeAbsolutePath(std::wstring_view path, std::wstring_view currentDirectory,
                               PathSyntax syntax);
-// The same against the process's current directory (empty on failure).
+// The same against the process's current directory (empty on failure). On POSIX
+// ".." is resolved as the kernel does: the parent of a symbolic link is the parent
+// of what it points to, so the result names the file the path names.
 std::wstring MakeAbsolutePath(std::wstring_view path);
 
 // Only "A" to "Z" are lowered: full-width letters and the rest stay.

@@ -20,6 +20,13 @@ std::wstring GetCurrentDirectoryPath() {
   return buffer;
 }
 
+std::wstring MakeAbsolutePath(std::wstring_view path) {
+  if (IsAbsolutePath(path)) return std::wstring(path);
+  const std::wstring cwd = GetCurrentDirectoryPath();
+  if (cwd.empty()) return {};
+  return MakeAbsolutePath(path, cwd, kNativePathSyntax);
+}
+
 bool PathExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -20,7 +20,7 @@ bool ReadLine(std::FILE* in, std::wstring& line) {
   while ((c = std::fgetc(in)) != EOF && c != '\n') bytes += static_cast<char>(c);
   if (c == EOF && bytes.empty()) return false;
   if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
-  line = Utf8ToWide(bytes);
+  line = NativeToWide(bytes);  // a typed path: its bytes name the file
   return true;
 }
 

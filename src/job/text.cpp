@@ -7,9 +7,13 @@ namespace zantrel {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// What DecodeUtf8 answers for a byte that starts no valid sequence.
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+// Lone low surrogates U+DC80..U+DCFF stand for the bytes 0x80..0xFF that are not UTF-8.
+constexpr char32_t kEscapeBase = 0xDC00;
 
 // Decodes one code point from UTF-8; advances i. Overlongs, surrogates and
-// out-of-range values become U+FFFD and consume one byte.
+// out-of-range values give kInvalid and consume one byte.
 char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
   const auto b0 = static_cast<unsigned char>(s[i]);
   if (b0 < 0x80) {
@@ -27,23 +31,23 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& i) {
     extra = 3; cp = b0 & 0x07; min = 0x10000;
   } else {
     ++i;
-    return kReplacement;
+    return kInvalid;
   }
   if (i + static_cast<std::size_t>(extra) >= s.size()) {
     ++i;
-    return kReplacement;
+    return kInvalid;
   }
   for (int k = 1; k <= extra; ++k) {
     const auto b = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
     if ((b & 0xC0) != 0x80) {
       ++i;
-      return kReplacement;
+      return kInvalid;
     }
     cp = (cp << 6) | (b & 0x3F);
   }
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
     ++i;
-    return kReplacement;
+    return kInvalid;
   }
   i += static_cast<std::size_t>(extra) + 1;
   return cp;
@@ -70,7 +74,7 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 // Walks the code points of a wide string, joining surrogate pairs where wchar_t
 // is 16 bits wide; a lone surrogate becomes U+FFFD.
-template <typename F>
+template <bool kKeepLoneSurrogates = false, typename F>
 void ForEachCodePoint(std::wstring_view text, F&& f) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     auto cp = static_cast<char32_t>(text[i]);
@@ -83,7 +87,7 @@ void ForEachCodePoint(std::wstring_view text, F&& f) {
         }
       }
     }
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
+    if (cp > 0x10FFFF || (!kKeepLoneSurrogates && cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
     f(cp);
   }
 }
@@ -118,7 +122,44 @@ std::wstring Utf8ToWide(std::string_view text) {
 void Utf8ToWide(std::string_view text, std::wstring& out) {
   out.clear();
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) AppendWide(out, DecodeUtf8(text, i));
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t cp = DecodeUtf8(text, i);
+    AppendWide(out, cp == kInvalid ? kReplacement : cp);
+  }
+}
+
+std::wstring NativeToWide(std::string_view bytes) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const std::size_t at = i;
+    const char32_t cp = DecodeUtf8(bytes, i);
+    if (cp == kInvalid) {
+      out += static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(bytes[at]));
+    } else {
+      AppendWide(out, cp);
+    }
+  }
+  return out;
+}
+
+std::string WideToNative(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachCodePoint<true>(text, [&](char32_t cp) {
+    if (cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF) {
+      out += static_cast<char>(cp - kEscapeBase);
+    } else {
+      AppendUtf8(out, cp);  // any other lone surrogate becomes U+FFFD
+    }
+  });
+  return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();)
+    if (DecodeUtf8(bytes, i) == kInvalid) return false;
+  return true;
 }
 
 std::u16string WideToUtf16(std::wstring_view text) {

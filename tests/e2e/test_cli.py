@@ -208,6 +208,65 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(out[1:3], ["対象 : first file.xml", "対象 : second.xml"])
         self.assertEqual(chats_and_last_res(os.path.join(d.path, "r.xml")), (["1", "2"], "2"))
 
+    def test_file_names_that_are_not_utf8(self):
+        # Names from other systems are bytes: they are read under their real names and
+        # the output name keeps them; the log shows what cannot be decoded as U+FFFD.
+        d = Folder(self)
+        latin1, cp932 = b"caf\xe9[1].xml", b"\x89\xd4\x89\xce[2].xml"
+        for name, numbers in ((latin1, [1, 2]), (cp932, [2, 3])):
+            with open(os.path.join(os.fsencode(d.path), name), "w", encoding="utf-8") as f:
+                f.write(comment_xml(numbers))
+        code, out, _ = d.run(latin1, cp932, "save=$title_$file.xml")
+        self.assertEqual(code, 0, "\n".join(out))
+        # (0xD4 0x89 happens to be valid UTF-8: U+0509.)
+        self.assertEqual(out[1:3], ["対象 : caf\ufffd[1].xml", "対象 : \ufffd\u0509\ufffd[2].xml"])
+        saved = os.path.join(os.fsencode(d.path), b"caf\xe9_caf\xe9[1].xml")
+        self.assertEqual(chats_and_last_res(saved), (["1", "2", "3"], "3"))
+
+    def test_dot_dot_after_a_symbolic_link(self):
+        # sl/../a.xml is deep/a.xml, as for every other program, not ./a.xml.
+        d = Folder(self)
+        d.file("deep/sub/.keep", "")
+        d.file("deep/a.xml", comment_xml([1, 2]))
+        d.file("a.xml", comment_xml([7, 8]))
+        d.file("z.xml", comment_xml([2, 3]))
+        os.symlink("deep/sub", os.path.join(d.path, "sl"))
+        code, out, _ = d.run("sl/../a.xml", "z.xml", "save=sl/../out.xml")
+        self.assertEqual(code, 0, "\n".join(out))
+        self.assertEqual(chats_and_last_res(os.path.join(d.path, "deep", "out.xml")), (["1", "2", "3"], "3"))
+        self.assertFalse(os.path.exists(os.path.join(d.path, "out.xml")))
+
+    def test_shift_jis_text_comes_out_unchanged(self):
+        # Characters where code page 932 and strict JIS part, and its extensions.
+        text = "~\\～－∥￢①Ⅲ㈱髙"
+        sjis_out = IDENTITY_WITHOUT_THREAD.replace('encoding="UTF-8"', 'encoding="Shift_JIS"')
+        for name in ("Shift_JIS", "SJIS", "MS_Kanji"):
+            for sheet in ("bundled", "Shift_JIS out"):
+                with self.subTest(name=name, sheet=sheet):
+                    d = Folder(self)
+                    if sheet != "bundled":
+                        d.file("convert.xsl", sjis_out)
+                    for fname, no in (("a.xml", 1), ("b.xml", 2)):
+                        doc = (f'<?xml version="1.0" encoding="{name}"?>\n<packet><thread/>'
+                               f'<chat no="{no}">{text}</chat></packet>\n')
+                        with open(os.path.join(d.path, fname), "wb") as f:
+                            f.write(doc.encode("cp932"))
+                    code, out, _ = d.run("a.xml", "b.xml", "save=out.xml")
+                    self.assertEqual(code, 0, "\n".join(out))
+                    with open(os.path.join(d.path, "out.xml"), "rb") as f:
+                        saved = f.read().decode("utf-8" if sheet == "bundled" else "cp932")
+                    self.assertEqual(re.findall(r"<chat no=\"\d\">(.*?)</chat>", saved), [text, text])
+
+    def test_settings_in_the_japanese_ansi_code_page(self):
+        d = Folder(self)
+        with open(os.path.join(d.path, "Zantrel.ini"), "wb") as f:
+            f.write("[main]\r\nsave=結合_$title.xml\r\n".encode("cp932"))
+        d.file("花火[1].xml", comment_xml([1]))
+        d.file("花火[2].xml", comment_xml([2]))
+        code, out, _ = d.run("花火[1].xml", "花火[2].xml")
+        self.assertEqual(code, 0, "\n".join(out))
+        self.assertIn(f"保存先 : {d.path}/結合_花火.xml", out)
+
     def test_no_arguments_and_help(self):
         d = Folder(self)
         code, out, err = d.run()

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
 #include "job/intake.hpp"
 #include "job/naming.hpp"
 #include "job/paths.hpp"
@@ -45,6 +49,64 @@ TEST(FilterInputFiles, KeepsExistingXmlItemsInOrder) {
                                                   d + L"folder.xml", d + L"a.xml", d + L"a.xml"}));
   EXPECT_FALSE(FilterInputFiles({L"-hide"}, accepted));
   EXPECT_TRUE(accepted.empty());
+}
+
+// File names are bytes: names that are not UTF-8 are taken, and give back their
+// own bytes, in the output name too.
+TEST(FilterInputFiles, NamesThatAreNotUtf8KeepTheirBytes) {
+  TempDir dir;
+  const std::string latin1 = "caf\xe9[1].xml";
+  const std::string cp932 = "\x89\xd4\x89\xce[2].xml";  // 花火[2].xml from a Windows archive
+  const std::string base = WideToNative(dir.path());
+  for (const std::string& name : {latin1, cp932}) {
+    std::FILE* f = std::fopen((base + name).c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+  }
+  CurrentDirectory cd(dir.path());
+  std::vector<std::wstring> accepted;
+  ASSERT_TRUE(FilterInputFiles({NativeToWide(latin1), NativeToWide(cp932)}, accepted));
+  ASSERT_EQ(accepted.size(), 2u);
+  EXPECT_EQ(WideToNative(accepted[0]), base + latin1);
+  EXPECT_EQ(WideToNative(accepted[1]), base + cp932);
+
+  FakeHost host;
+  test::LogCapture log;
+  const std::wstring out = BuildOutputPath(accepted[0], accepted[0], host, {L"save=$title_$file.xml"});
+  EXPECT_EQ(WideToNative(out), base + "caf\xe9_caf\xe9[1].xml");
+}
+
+// "link/.." is where the kernel goes: the parent of the link's target.
+TEST(MakeAbsolutePath, DotDotAfterASymbolicLinkGoesWhereTheKernelGoes) {
+  TempDir dir;
+  test::MakeDirectory(dir / L"deep");
+  test::MakeDirectory(dir / L"deep/sub");
+  test::MakeDirectory(dir / L"plain");
+  const std::string base = WideToNative(dir.path());
+  ASSERT_EQ(::symlink("deep/sub", (base + "sl").c_str()), 0);
+  ASSERT_EQ(::symlink((base + "deep/sub").c_str(), (base + "abs").c_str()), 0);
+  ASSERT_EQ(::symlink("sl", (base + "chain").c_str()), 0);
+  ASSERT_EQ(::symlink("plain", (base + "dl").c_str()), 0);
+  CurrentDirectory cd(dir.path());
+  // The temporary folder itself may lie behind a link: compare with its real path.
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(base.c_str(), nullptr), &std::free);
+  const std::wstring r = NativeToWide(std::string(real.get()) + "/");
+  struct Case {
+    std::wstring path, absolute;
+  };
+  const Case cases[] = {
+      {L"sl/../a.xml", r + L"deep/a.xml"},
+      {L"./sl/./../a.xml", r + L"deep/a.xml"},
+      {L"abs/../a.xml", r + L"deep/a.xml"},
+      {L"chain/../a.xml", r + L"deep/a.xml"},
+      {L"sl/../../a.xml", r + L"a.xml"},
+      {L"dl/../a.xml", r + L"a.xml"},
+      {L"sl/a.xml", r + L"sl/a.xml"},  // no "..": the link stays as written
+      {L"plain/../a.xml", r + L"a.xml"},  // no link: by name, as before
+      {L"missing/../a.xml", r + L"a.xml"},  // the kernel has no answer: by name
+      {L"sl/..", r + L"deep"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MakeAbsolutePath(c.path), c.absolute) << WideToUtf8(c.path);
 }
 
 TEST(SortInputFiles, StableByUtf16CodeUnits) {

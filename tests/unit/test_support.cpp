@@ -37,7 +37,7 @@ std::filesystem::path NativePath(const std::wstring& path) {
 #ifdef _WIN32
   return std::filesystem::path(path);
 #else
-  return std::filesystem::path(WideToUtf8(path));
+  return std::filesystem::path(WideToNative(path));
 #endif
 }
 
@@ -45,7 +45,7 @@ std::wstring WidePath(const std::filesystem::path& path) {
 #ifdef _WIN32
   return path.wstring();
 #else
-  return Utf8ToWide(path.string());
+  return NativeToWide(path.string());
 #endif
 }
 
@@ -97,7 +97,7 @@ CurrentDirectory::CurrentDirectory(const std::wstring& dir) : old_(GetCurrentDir
 #ifdef _WIN32
   EXPECT_TRUE(SetCurrentDirectoryW(dir.c_str()));
 #else
-  EXPECT_EQ(::chdir(WideToUtf8(dir).c_str()), 0);
+  EXPECT_EQ(::chdir(WideToNative(dir).c_str()), 0);
 #endif
 }
 
@@ -105,7 +105,7 @@ CurrentDirectory::~CurrentDirectory() {
 #ifdef _WIN32
   SetCurrentDirectoryW(old_.c_str());
 #else
-  (void)::chdir(WideToUtf8(old_).c_str());
+  (void)::chdir(WideToNative(old_).c_str());
 #endif
 }
 

@@ -395,3 +395,150 @@ TEST(SelectSingleNode, PathsSelectTheFirstMatchInDocumentOrder) {
 
 }  // namespace
 }  // namespace zantrel
+
+namespace zantrel {
+namespace {
+
+const std::string kSheetHead =
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">";
+const std::string kIdentity =
+    "<xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates select=\"@*|node()\"/></xsl:copy>"
+    "</xsl:template>";
+
+// The chat text of a saved file: what lies between <chat no="1"> and </chat>.
+std::string ChatText(const std::string& saved) {
+  const std::string open = "<chat no=\"1\">";
+  const std::size_t start = saved.find(open);
+  const std::size_t end = saved.find("</chat>");
+  if (start == std::string::npos || end == std::string::npos) return "(no chat in) " + saved;
+  return saved.substr(start + open.size(), end - start - open.size());
+}
+
+TEST(Encodings, EveryNameOfShiftJisIsCodePage932BothWays) {
+  // '~' and '\' stay ASCII; the rest are where code page 932 and strict JIS part
+  // (～ － ∥ ￢) and its NEC / IBM extensions (① Ⅲ ㈱ 髙).
+  const std::string cp932 = "~\\\x81\x60\x81\x7c\x81\x61\x81\xca\x87\x40\x87\x56\x87\x8a\xee\xe0";
+  const std::string utf8 = "~\\～－∥￢①Ⅲ㈱髙";
+  TempDir dir;
+  for (const char* name : {"Shift_JIS", "SHIFT_JIS", "shift-jis", "SJIS", "MS_Kanji", "csShiftJIS"}) {
+    SCOPED_TRACE(name);
+    WriteFile(dir / L"in.xml", std::string("<?xml version=\"1.0\" encoding=\"") + name +
+                                   "\"?><packet><thread/><chat no=\"1\">" + cp932 + "</chat></packet>");
+    // The identity sheet (saved straight from the tree) and one that drops the
+    // thread (a real transform) both write the output encoding the same way.
+    for (const std::string& extra : {std::string(), std::string("<xsl:template match=\"thread\"/>")}) {
+      WriteFile(dir / L"sjis.xsl", kSheetHead + "<xsl:output encoding=\"" + name + "\"/>" + kIdentity + extra +
+                                       "</xsl:stylesheet>");
+      xml::DocumentHandle doc, dest;
+      LoadDocument(dir / L"in.xml", doc);
+      ASSERT_GE(CreateDomDocument(dest), 0);
+      ApplyStyleSheet(dir / L"sjis.xsl", doc, dest, xml::SourceAfter::Released);
+      SaveDocument(dest, dir / L"out.xml");
+      const std::string saved = test::ReadFile(dir / L"out.xml");
+      EXPECT_NE(saved.find(std::string("encoding=\"") + name + "\""), std::string::npos) << saved;
+      EXPECT_EQ(ChatText(saved).substr(0, 16), cp932.substr(0, 16));
+      // Read back and written as UTF-8: the same characters.
+      xml::DocumentHandle again, utf8Dest;
+      LoadDocument(dir / L"out.xml", again);
+      ASSERT_GE(CreateDomDocument(utf8Dest), 0);
+      ApplyStyleSheet(ZANTREL_STYLE_SHEET, again, utf8Dest);
+      SaveDocument(utf8Dest, dir / L"back.xml");
+      EXPECT_EQ(ChatText(test::ReadFile(dir / L"back.xml")), utf8);
+    }
+  }
+}
+
+TEST(LoadDocument, ElementsWithTooManyAttributesAreRefused) {
+  const auto attributes = [](int n, const std::string& value = "") {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += " a" + std::to_string(i) + "=\"" + value + "\"";
+    return s;
+  };
+  const auto utf16 = [](const std::string& ascii, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::string content;
+    bool loads;
+  };
+  const Case cases[] = {
+      {"at the bound", "<packet" + attributes(4096) + "/>", true},
+      {"one past it", "<packet" + attributes(4097) + "/>", false},
+      // Without the bound this one ties the parser up for most of an hour.
+      {"a million", "<packet><chat" + attributes(1000000) + "/></packet>", false},
+      {"single quotes, '>' in values", "<packet" + attributes(5000, ">") + "/>", false},
+      {"UTF-16LE", utf16("<packet" + attributes(5000) + "/>", false), false},
+      {"UTF-16BE", utf16("<packet" + attributes(5000) + "/>", true), false},
+      {"UTF-16 at the bound", utf16("<packet" + attributes(4096) + "/>", false), true},
+      {"in a comment", "<packet><!--<x" + attributes(5000) + ">--></packet>", true},
+      {"in CDATA", "<packet><![CDATA[<x" + attributes(5000) + ">]]></packet>", true},
+      {"in a processing instruction", "<packet><?pi <x" + attributes(5000) + "> ?></packet>", true},
+      {"in text", "<packet>" + attributes(5000) + "</packet>", true},
+      {"many elements", "<packet>" + [] {
+         std::string s;
+         for (int i = 0; i < 3000; ++i) s += "<chat no=\"" + std::to_string(i) + "\" a=\"1\"/>";
+         return s;
+       }() + "</packet>", true},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(dir / L"in.xml", c.content);
+    xml::DocumentHandle doc;
+    EXPECT_EQ(CallText([&] { LoadDocument(dir / L"in.xml", doc); }),
+              c.loads ? "(no call-text error)" : "pDoc->load()[loadXML()]");
+  }
+}
+
+TEST(ApplyStyleSheet, DocumentFunctionReadsRegularFilesOnly) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(WideToUtf8(dir / L"pipe.xml").c_str(), 0644), 0);
+  ::mkdir(WideToUtf8(dir / L"folder.xml").c_str(), 0755);
+  WriteFile(dir / L"extra.xml", "<extra>from a file</extra>");
+  WriteFile(dir / L"bomb.xml", "<extra" + [] {
+    std::string s;
+    for (int i = 0; i < 5000; ++i) s += " a" + std::to_string(i) + "=''";
+    return s;
+  }() + "/>");
+  struct Case {
+    const char* name;
+    std::string uri;
+    bool read;
+  };
+  const Case cases[] = {
+      {"regular file", "extra.xml", true},
+      {"regular file by file URL", "file://" + WideToUtf8(dir / L"extra.xml"), true},
+      // A FIFO with no writer would block the job for ever; a device never ends.
+      {"FIFO", "pipe.xml", false},
+      {"device", "/dev/zero", false},
+      {"folder", "folder.xml", false},
+      {"too many attributes", "bomb.xml", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(dir / L"sheet.xsl", kSheetHead + "<xsl:template match=\"/\"><r><xsl:copy-of select=\"document('" +
+                                      c.uri + "')\"/></r></xsl:template></xsl:stylesheet>");
+    xml::DocumentHandle dest;
+    ASSERT_GE(CreateDomDocument(dest), 0);
+    std::string saved;
+    try {
+      ApplyStyleSheet(dir / L"sheet.xsl", ParseDocument("<packet/>"), dest);
+      SaveDocument(dest, dir / L"out.xml");
+      saved = test::ReadFile(dir / L"out.xml");
+    } catch (const ComError&) {
+      saved = "(failed)";
+    }
+    EXPECT_EQ(saved.find("from a file") != std::string::npos, c.read) << saved;
+  }
+  // xsl:include takes the same road.
+  WriteFile(dir / L"sheet.xsl", kSheetHead + "<xsl:include href=\"pipe.xml\"/></xsl:stylesheet>");
+  xml::DocumentHandle dest;
+  ASSERT_GE(CreateDomDocument(dest), 0);
+  EXPECT_TRUE(ComCode([&] { ApplyStyleSheet(dir / L"sheet.xsl", ParseDocument("<packet/>"), dest); }));
+}
+
+}  // namespace
+}  // namespace zantrel
