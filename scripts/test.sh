@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: the normal build, then the
-# AddressSanitizer + UndefinedBehaviorSanitizer build; then the Windows build with
-# its tests under Wine; then a one-minute fuzz run.
+# AddressSanitizer + UndefinedBehaviorSanitizer build; then the Debian package,
+# unpacked and run from a scratch root; then the Windows build with its tests
+# under Wine; then a one-minute fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,8 @@ for preset in linux linux-asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "=== Debian package ==="
+bash scripts/package.sh --test
 echo "=== windows (cross-built, under Wine) ==="
 cmake --preset windows >/dev/null
 cmake --build --preset windows

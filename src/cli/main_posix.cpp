@@ -16,7 +16,9 @@
 #include "app/settings.hpp"
 #include "engine/file_io.hpp"
 #include "job/intake.hpp"
+#include "job/paths.hpp"
 #include "job/save_question.hpp"
+#include "job/text.hpp"
 #include "job/worker.hpp"
 #include "ui/log.hpp"
 #include "ui/text_log_view.hpp"
@@ -27,10 +29,31 @@ using namespace zantrel;
 
 constexpr char kUsage[] =
     "使い方: zantrel [-autoexit] [-hide] [save=保存先パターン] ファイル.xml ファイル.xml ...\n"
+    "       zantrel --help | --version\n"
     "  2つ以上のコメントファイルを1つに結合し、重複コメントを削除して保存します。\n"
     "  save=  保存先のパターン。$file, $title, $date が最初のファイル名から置き換えられます\n"
     "         (例: save=$title_all.xml)。省略時は Zantrel.ini の [main] save= を使います。\n"
     "  終了コード: 0 保存した / 1 処理に失敗した / 2 処理を開始できなかった\n";
+
+// The usage, then the files this program looks for, in order, and which was found.
+std::wstring Usage() {
+  const AppInfo& app = GetAppInfo();
+  std::wstring text = Utf8ToWide(kUsage);
+  const auto list = [&](const wchar_t* heading, const std::vector<std::wstring>& candidates,
+                        const std::wstring& chosen) {
+    text += heading;
+    for (const auto& path : candidates)
+      text += L"    " + path + (path == chosen && PathExists(path) ? L"  (使用中)" : L"") + L"\n";
+  };
+  list(L"  スタイルシート (この順に探します):\n", app.styleSheetCandidates, app.styleSheetPath);
+  list(L"  設定ファイル (この順に探します):\n", app.settingsCandidates, app.settingsPath);
+  return text;
+}
+
+void Print(std::FILE* out, const std::wstring& text) {
+  const std::string bytes = WideToUtf8(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), out);
+}
 
 class CommandLineHost final : public JobHost {
  public:
@@ -83,8 +106,13 @@ int main(int argc, char** argv) {
   for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, &OnTerminationSignal);
 
   const ArgumentList args = GetCommandArgs(argc, argv);
+  // Neither is an input file: each answers alone and changes nothing.
   if (args.size() == 1 && args[0] == L"--help") {
-    std::fputs(kUsage, stdout);
+    Print(stdout, Usage());
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == L"--version") {
+    Print(stdout, L"zantrel " + GetAppInfo().version + L"\n");
     return 0;
   }
 
@@ -93,7 +121,7 @@ int main(int argc, char** argv) {
   CommandLineHost host;
   if (args.empty()) {
     AppendLog(L"結合するコメントファイルをまとめてドラッグ&ドロップして下さい");
-    std::fputs(kUsage, stderr);
+    Print(stderr, Usage());
   } else {
     AppendLog(GetRawCommandLine(argc, argv));
     SubmitJob(args, host);

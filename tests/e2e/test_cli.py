@@ -275,6 +275,11 @@ class CommandLineTest(unittest.TestCase):
         code, out, _ = d.run("--help")
         self.assertEqual(code, 0)
         self.assertTrue(out[0].startswith("使い方"))
+        # The files looked for, the one found marked.
+        self.assertIn(f"    {d.path}/convert.xsl  (使用中)", out)
+        self.assertIn(f"    {d.path}/Zantrel.ini", out)
+        code, out, _ = d.run("--version")
+        self.assertEqual((code, out), (0, ["zantrel 0.10"]))
         self.assertEqual(d.listing(), ["convert.xsl", "zantrel"])
 
     def test_bundled_samples(self):
