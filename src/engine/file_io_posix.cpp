@@ -179,7 +179,14 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
     }
     return writeError == 0;
   };
-  produce(sink);
+  try {
+    produce(sink);
+  } catch (...) {
+    // A failed write makes the producer give up with its own generic error; the
+    // system's reason (a full disk, a size limit) is the one worth reporting.
+    if (writeError != 0) ThrowErrno(writeError, path);
+    throw;
+  }
   writeAll(pending);
   if (writeError != 0) ThrowErrno(writeError, path);
   if (::fchmod(fd.get(), mode) != 0) ThrowErrno(errno, path);

@@ -225,5 +225,44 @@ class HostileInputs(unittest.TestCase):
                 self.assertEqual(after, before)  # byte for byte, and no temporary file
 
 
+def comment_file(chats, text_size=100):
+    return '<packet><thread/>' + "".join(f'<chat no="{i}">{"x" * text_size}</chat>' for i in range(chats)) + "</packet>"
+
+
+class Saving(unittest.TestCase):
+    """Saves the file system makes hard."""
+
+    def test_write_errors_past_the_first_buffer_keep_their_cause(self):
+        content = comment_file(30000)  # about 3.5 MB: several of the 1 MiB writes
+        self.assertGreater(len(content), 3 << 20)
+
+        def file_size_limit(folder):
+            return {"limit_file_size": 3 << 19}, "out.xml"
+
+        def full_disk(folder):
+            disk = os.path.join(folder.path, "disk")
+            os.mkdir(disk)
+            if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1536k", "tmpfs", disk],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+                self.skipTest("cannot mount a small tmpfs here")
+            self.addCleanup(subprocess.run, ["umount", disk])
+            return {}, "disk/out.xml"
+
+        cases = [("file size limit", file_size_limit, "File too large"),
+                 ("full disk", full_disk, "No space left on device")]
+        for label, prepare, reason in cases:
+            with self.subTest(label):
+                folder = Folder(self)
+                folder.file("a.xml", content)
+                folder.file("b.xml", VALID)
+                run_args, target = prepare(folder)
+                code, out, _ = folder.run("a.xml", "b.xml", "save=" + target, **run_args)
+                self.assertEqual(code, 1, "\n".join(out))
+                self.assertEqual(out[-3:-1], ["保存：" + os.path.basename(target), reason])
+                self.assertFalse(os.path.exists(os.path.join(folder.path, target)))
+                self.assertEqual(sorted(os.listdir(os.path.dirname(os.path.join(folder.path, target)))),
+                                 [] if "/" in target else ["a.xml", "b.xml", "convert.xsl", "zantrel"])
+
+
 if __name__ == "__main__":
     unittest.main()
