@@ -123,12 +123,18 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
 
   struct stat st {};
   if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace the file the link points to, not the link itself.
+    // Replace the file the link points to, not the link itself. A link that leads
+    // nowhere (ENOENT) or in a circle (ELOOP) is refused, not replaced by a file.
+    if (::stat(target.c_str(), &st) != 0) ThrowErrno(errno, path);
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(target.c_str(), nullptr), &std::free);
-    if (real) target = real.get();
+    if (!real) ThrowErrno(errno, path);
+    target = real.get();
   }
   if (::stat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR, path);
+    // A device, FIFO or socket would be swapped for a plain file (as the superuser
+    // even /dev/null): only regular files are replaced.
+    if (!S_ISREG(st.st_mode)) ThrowErrno(EPERM, path);
     // Renaming over a read-only file would succeed; refuse it. A file without any
     // write bit counts as read-only even for the superuser.
     if (::access(target.c_str(), W_OK) != 0) ThrowErrno(errno, path);

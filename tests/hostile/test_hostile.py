@@ -9,6 +9,7 @@ import os
 import resource
 import shutil
 import socket
+import stat
 import subprocess
 import tempfile
 import threading
@@ -230,7 +231,60 @@ def comment_file(chats, text_size=100):
 
 
 class Saving(unittest.TestCase):
-    """Saves the file system makes hard."""
+    """Saves the file system makes hard: odd targets, full disks."""
+
+    def test_targets_that_are_no_regular_file_are_refused(self):
+        def device(path):
+            os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+
+        def socket_file(path):
+            sock = socket.socket(socket.AF_UNIX)
+            self.addCleanup(sock.close)
+            sock.bind(path)
+
+        cases = [
+            ("device", device, "Operation not permitted"),
+            ("FIFO", os.mkfifo, "Operation not permitted"),
+            ("socket", socket_file, "Operation not permitted"),
+            ("link to a FIFO", lambda p: (os.mkfifo(p + ".fifo"), os.symlink(os.path.basename(p) + ".fifo", p)),
+             "Operation not permitted"),
+            ("dangling link", lambda p: os.symlink("nowhere.xml", p), "No such file or directory"),
+            ("link loop", lambda p: os.symlink(os.path.basename(p), p), "Too many levels of symbolic links"),
+        ]
+        for label, make, reason in cases:
+            with self.subTest(label):
+                folder = Folder(self)
+                folder.file("a.xml", VALID)
+                folder.file("b.xml", VALID)
+                target = os.path.join(folder.path, "out.xml")
+                try:
+                    make(target)
+                except PermissionError:
+                    self.skipTest(f"cannot make a {label} here")
+                kind = os.lstat(target).st_mode
+                link = os.readlink(target) if stat.S_ISLNK(kind) else None
+                before = folder.listing()
+                code, out, _ = folder.run("a.xml", "b.xml", "save=out.xml")
+                self.assertEqual(code, 1, "\n".join(out))
+                self.assertEqual(out[-3:-1], ["保存：out.xml", reason])
+                self.assertEqual(folder.listing(), before)
+                self.assertEqual(os.lstat(target).st_mode, kind)
+                if link is not None:
+                    self.assertEqual(os.readlink(target), link)
+
+    def test_link_to_a_regular_file_replaces_that_file(self):
+        folder = Folder(self)
+        folder.file("a.xml", VALID)
+        folder.file("b.xml", VALID.replace('no="1"', 'no="2"'))
+        os.mkdir(os.path.join(folder.path, "real"))
+        folder.file("real/kept.xml", b"OLD")
+        os.symlink("real/kept.xml", os.path.join(folder.path, "out.xml"))
+        code, out, _ = folder.run("a.xml", "b.xml", "save=out.xml")
+        self.assertEqual(code, 0, "\n".join(out))
+        self.assertEqual(os.readlink(os.path.join(folder.path, "out.xml")), "real/kept.xml")
+        with open(os.path.join(folder.path, "real", "kept.xml"), "rb") as f:
+            self.assertIn(b'<chat no="2">', f.read())
+        self.assertEqual(os.listdir(os.path.join(folder.path, "real")), ["kept.xml"])
 
     def test_write_errors_past_the_first_buffer_keep_their_cause(self):
         content = comment_file(30000)  # about 3.5 MB: several of the 1 MiB writes
