@@ -144,8 +144,9 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
 
   const std::size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string name = target.substr(dir.size());
-  std::string temp = dir + "." + name + ".XXXXXX";
+  // A fixed short name: one built from the target's could pass NAME_MAX when the
+  // target's own name (up to 255 bytes) does not.
+  std::string temp = dir + ".zantrel-XXXXXX";
   // An interrupt between creating the temporary file and registering it for the
   // signal handler would leave it behind: hold those signals back meanwhile.
   sigset_t termination, previous;

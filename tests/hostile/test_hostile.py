@@ -231,7 +231,25 @@ def comment_file(chats, text_size=100):
 
 
 class Saving(unittest.TestCase):
-    """Saves the file system makes hard: odd targets, full disks."""
+    """Saves the file system makes hard: long names, odd targets, full disks."""
+
+    def test_long_target_names_save(self):
+        names = [("248 bytes", "n" * 244 + ".xml"), ("255 bytes", "n" * 251 + ".xml"),
+                 ("82 kanji", "花" * 82 + ".xml")]
+        for label, name in names:
+            for existing in (False, True):
+                with self.subTest(label, existing=existing):
+                    folder = Folder(self)
+                    folder.file("a.xml", VALID)
+                    folder.file("b.xml", VALID.replace('no="1"', 'no="2"'))
+                    if existing:
+                        folder.file(name, b"OLD")
+                    expected = sorted(set(folder.listing()) | {name})
+                    code, out, _ = folder.run("a.xml", "b.xml", "save=" + name)
+                    self.assertEqual(code, 0, "\n".join(out))
+                    self.assertEqual(folder.listing(), expected)  # and no temporary file
+                    with open(os.path.join(folder.path, name), "rb") as f:
+                        self.assertIn(b'<chat no="2">', f.read())
 
     def test_targets_that_are_no_regular_file_are_refused(self):
         def device(path):
