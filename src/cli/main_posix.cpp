@@ -59,13 +59,6 @@ class CommandLineHost final : public JobHost {
   std::atomic<int> failed_{0};
 };
 
-// Ctrl+C or a kill mid-save: the temporary file goes, the old target stays.
-extern "C" void OnTerminationSignal(int signal) {
-  RemovePendingTemporaryFiles();
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
 }  // namespace
 
 int main() {
@@ -80,7 +73,7 @@ int main() {
   // must a file-size limit: the write then fails and the save is undone cleanly.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, &OnTerminationSignal);
+  StartTerminationCleanup();  // before any thread: Ctrl+C mid-save leaves no temporary file
 
   const ArgumentList args = GetCommandArgs();
   if (args.size() == 1 && args[0] == L"--help") {

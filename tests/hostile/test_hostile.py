@@ -230,8 +230,25 @@ def comment_file(chats, text_size=100):
     return '<packet><thread/>' + "".join(f'<chat no="{i}">{"x" * text_size}</chat>' for i in range(chats)) + "</packet>"
 
 
+def new_open_files(pid, folder, known):
+    """Names of the files in `folder` the process holds open, other than the `known` ones."""
+    names = []
+    try:
+        fds = os.listdir(f"/proc/{pid}/fd")
+    except OSError:
+        return names
+    for fd in fds:
+        try:
+            target = os.readlink(f"/proc/{pid}/fd/{fd}")
+        except OSError:
+            continue
+        if os.path.dirname(target) == folder and os.path.basename(target) not in known:
+            names.append(os.path.basename(target))
+    return names
+
+
 class Saving(unittest.TestCase):
-    """Saves the file system makes hard: long names, odd targets, full disks."""
+    """Saves the file system makes hard: long names, kills, odd targets, full disks."""
 
     def test_long_target_names_save(self):
         names = [("248 bytes", "n" * 244 + ".xml"), ("255 bytes", "n" * 251 + ".xml"),
@@ -250,6 +267,42 @@ class Saving(unittest.TestCase):
                     self.assertEqual(folder.listing(), expected)  # and no temporary file
                     with open(os.path.join(folder.path, name), "rb") as f:
                         self.assertIn(b'<chat no="2">', f.read())
+
+    def test_killed_mid_save_leaves_no_temporary_file(self):
+        import signal
+        content = comment_file(80000)
+
+        def attempt(sig, existing):
+            folder = Folder(self)
+            folder.file("a.xml", content)
+            folder.file("b.xml", VALID)
+            if existing:
+                folder.file("out.xml", b"OLD")
+            before = folder.listing()
+            proc = subprocess.Popen([os.path.join(folder.path, "zantrel"), "a.xml", "b.xml", "save=out.xml"],
+                                    cwd=folder.path, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            seen = []
+            deadline = time.monotonic() + 120
+            while not seen and proc.poll() is None and time.monotonic() < deadline:
+                seen = new_open_files(proc.pid, folder.path, before)
+            if seen:
+                proc.send_signal(sig)  # while the output is open for writing
+            return seen, proc.wait(timeout=120), folder, before
+
+        for sig in (signal.SIGKILL, signal.SIGTERM):
+            for existing in (False, True):
+                with self.subTest(signal=sig.name, existing=existing):
+                    for _ in range(5):  # a save that ends before it is seen is tried again
+                        seen, code, folder, before = attempt(sig, existing)
+                        if seen:
+                            break
+                    self.assertTrue(seen, "the save was never caught in progress")
+                    self.assertEqual(code, -sig)
+                    self.assertEqual(folder.listing(), before)
+                    if existing:
+                        with open(os.path.join(folder.path, "out.xml"), "rb") as f:
+                            self.assertEqual(f.read(), b"OLD")
 
     def test_targets_that_are_no_regular_file_are_refused(self):
         def device(path):
