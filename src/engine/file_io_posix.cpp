@@ -249,6 +249,8 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
   TemporaryName temp(dir.get());  // after `dir`: removed while the folder is open
   UniqueFd fd(-1);
   bool unnamed = false;
+  // Without /proc an unnamed file could be left with no way to name it (unless
+  // privileged): write a named one from the start.
   if (kind == TemporaryFile::UnnamedWherePossible && ::access("/proc/self/fd", X_OK) == 0) {
     // Trap: O_TMPFILE is refused by file systems without it (EOPNOTSUPP), and by
     // kernels that predate it (EISDIR, EINVAL). Any refusal falls back to a named

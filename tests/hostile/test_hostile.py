@@ -230,8 +230,9 @@ def comment_file(chats, text_size=100):
     return '<packet><thread/>' + "".join(f'<chat no="{i}">{"x" * text_size}</chat>' for i in range(chats)) + "</packet>"
 
 
-def new_open_files(pid, folder, known):
-    """Names of the files in `folder` the process holds open, other than the `known` ones."""
+def partly_written_files(pid, folder, known, smaller_than):
+    """Names of the files in `folder`, other than the `known` ones, that the process
+    holds open and that are not yet `smaller_than` bytes long."""
     names = []
     try:
         fds = os.listdir(f"/proc/{pid}/fd")
@@ -240,9 +241,10 @@ def new_open_files(pid, folder, known):
     for fd in fds:
         try:
             target = os.readlink(f"/proc/{pid}/fd/{fd}")
+            size = os.stat(f"/proc/{pid}/fd/{fd}").st_size
         except OSError:
             continue
-        if os.path.dirname(target) == folder and os.path.basename(target) not in known:
+        if os.path.dirname(target) == folder and os.path.basename(target) not in known and size < smaller_than:
             names.append(os.path.basename(target))
     return names
 
@@ -285,9 +287,10 @@ class Saving(unittest.TestCase):
             seen = []
             deadline = time.monotonic() + 120
             while not seen and proc.poll() is None and time.monotonic() < deadline:
-                seen = new_open_files(proc.pid, folder.path, before)
+                # Still being written, so well before it is given its name.
+                seen = partly_written_files(proc.pid, folder.path, before, len(content) // 2)
             if seen:
-                proc.send_signal(sig)  # while the output is open for writing
+                proc.send_signal(sig)
             return seen, proc.wait(timeout=120), folder, before
 
         for sig in (signal.SIGKILL, signal.SIGTERM):
