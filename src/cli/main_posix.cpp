@@ -82,13 +82,6 @@ class CommandLineHost final : public JobHost {
   std::atomic<int> failed_{0};
 };
 
-// Ctrl+C or a kill mid-save: the temporary file goes, the old target stays.
-extern "C" void OnTerminationSignal(int signal) {
-  RemovePendingTemporaryFiles();
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,7 +96,7 @@ int main(int argc, char** argv) {
   // must a file-size limit: the write then fails and the save is undone cleanly.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, &OnTerminationSignal);
+  StartTerminationCleanup();  // before any thread: Ctrl+C mid-save leaves no temporary file
 
   const ArgumentList args = GetCommandArgs(argc, argv);
   // Neither is an input file: each answers alone and changes nothing.

@@ -4,9 +4,13 @@
 //
 // Any thread. ReadRegularFile answers false for anything that is not a readable
 // regular file (directories, devices and pipes included) and never blocks on one.
-// WriteFileAtomically writes a temporary file in the target's folder, flushes it
-// to disk and then replaces the target in one step; on failure it removes the
-// temporary file, leaves the old target byte for byte, and throws ComError.
+// WriteFileAtomically writes the output into a temporary file in the target's
+// folder, flushes it to disk and then replaces the target in one step. The
+// temporary file is unnamed (O_TMPFILE) where the file system allows, so even a
+// killed process leaves nothing behind; elsewhere it has a short fixed-length
+// name. Only a regular file (or a link to one) is replaced; a missing target is
+// created. On failure the temporary file is gone, the old target is left byte for
+// byte, and a ComError with the system's reason is thrown.
 #pragma once
 
 #include <functional>
@@ -19,12 +23,19 @@ bool ReadRegularFile(const std::wstring& path, std::string& bytes);
 
 // `produce` hands every piece of the output to the sink. A sink call that answers
 // false (the write failed) ends the save; so does an exception from `produce`,
-// which passes through after the clean-up.
+// which passes through after the clean-up (a failed write's own error wins).
 using ByteSink = std::function<bool(std::string_view)>;
-void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce);
+// Named: always a named temporary file, as on file systems without O_TMPFILE
+// (lets tests reach that road on any file system).
+enum class TemporaryFile { UnnamedWherePossible, Named };
+void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce,
+                         TemporaryFile kind = TemporaryFile::UnnamedWherePossible);
 
-// Removes the temporary files of saves in progress. Async-signal-safe: for a
-// program's interrupt handler, so that Ctrl+C mid-save leaves nothing behind.
-void RemovePendingTemporaryFiles() noexcept;
+// For a program's main thread, before it starts any other thread. Blocks SIGINT,
+// SIGTERM and SIGHUP in the caller (so every later thread inherits the block) and
+// starts one thread that waits for them: it removes the named temporary files of
+// saves in progress and ends the process as the signal would have. Without it a
+// signal ends the process at once and a named temporary file may stay.
+void StartTerminationCleanup();
 
 }  // namespace zantrel

@@ -1,16 +1,18 @@
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstring>
-#include <optional>
-#include <pthread.h>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "engine/errors.hpp"
 #include "engine/file_io.hpp"
@@ -36,6 +38,10 @@ class UniqueFd {
     if (fd_ >= 0) ::close(fd_);
   }
   int get() const noexcept { return fd_; }
+  void Reset(int fd) noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
   // Closes now and reports the result: a delayed write error shows up here.
   int Close() noexcept {
     const int rc = ::close(fd_);
@@ -47,47 +53,112 @@ class UniqueFd {
   int fd_;
 };
 
-// Temporary files being written, visible to a signal handler: fixed slots, no
-// allocation, claimed and released through atomics.
-struct PendingSlot {
-  std::atomic<int> state{0};  // 0 free, 1 being filled, 2 holds a path
-  char path[PATH_MAX] = {};
-};
-PendingSlot g_pending[8];
+[[noreturn]] void ThrowErrno(int error, const std::wstring& path) {
+  throw ComError::FromErrno(error, path);
+}
 
-// Removes the temporary file unless the rename took it over.
-class TempFileGuard {
+// ".zantrel-" and ten random letters or digits: hidden, and short whatever the
+// target's name is.
+constexpr char kTempPrefix[] = ".zantrel-";
+constexpr std::size_t kTempRandom = 10;
+constexpr std::size_t kTempNameSize = sizeof kTempPrefix - 1 + kTempRandom + 1;
+
+// Named temporary files of saves in progress: nodes on the savers' stacks, linked
+// for the termination thread. A name is made and listed, or renamed and unlisted,
+// in one step under g_pendingLock, so when the termination thread holds the lock
+// the list names exactly the temporary files that exist.
+struct PendingName {
+  int dir = -1;
+  char name[kTempNameSize] = {};
+  PendingName* next = nullptr;
+};
+std::mutex g_pendingLock;
+PendingName* g_pending = nullptr;  // guarded by g_pendingLock
+
+// 0, or errno when no random bytes could be had.
+int FillRandomName(char (&name)[kTempNameSize]) noexcept {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char random[kTempRandom];
+  std::size_t got = 0;
+  while (got < sizeof random) {
+    const ssize_t n = ::getrandom(random + got, sizeof random - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    got += static_cast<std::size_t>(n);
+  }
+  std::memcpy(name, kTempPrefix, sizeof kTempPrefix - 1);
+  for (std::size_t i = 0; i < kTempRandom; ++i)
+    name[sizeof kTempPrefix - 1 + i] = kAlphabet[random[i] % (sizeof kAlphabet - 1)];
+  name[kTempNameSize - 1] = '\0';
+  return 0;
+}
+
+// A temporary name in the target's folder, listed for the termination thread
+// while it exists; removed on destruction unless it was renamed onto the target.
+class TemporaryName {
  public:
-  explicit TempFileGuard(std::string path) : path_(std::move(path)) {
-    for (auto& slot : g_pending) {
-      int expected = 0;
-      if (path_.size() < sizeof slot.path && slot.state.compare_exchange_strong(expected, 1)) {
-        std::memcpy(slot.path, path_.c_str(), path_.size() + 1);
-        slot.state.store(2);
-        slot_ = &slot;
-        break;
-      }
+  explicit TemporaryName(int dir) noexcept { node_.dir = dir; }
+  TemporaryName(const TemporaryName&) = delete;
+  TemporaryName& operator=(const TemporaryName&) = delete;
+  ~TemporaryName() {
+    const std::lock_guard lock(g_pendingLock);
+    if (listed_) {
+      ::unlinkat(node_.dir, node_.name, 0);
+      Unlist();
     }
   }
-  TempFileGuard(const TempFileGuard&) = delete;
-  TempFileGuard& operator=(const TempFileGuard&) = delete;
-  ~TempFileGuard() {
-    if (!path_.empty()) ::unlink(path_.c_str());
-    if (slot_ != nullptr) slot_->state.store(0);
+
+  // `make(name)` creates the entry (0, or errno); on EEXIST another name is tried.
+  // Making and listing happen under one lock: no signal can fall between them.
+  template <class Make>
+  int Claim(Make make) {
+    const std::lock_guard lock(g_pendingLock);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (const int error = FillRandomName(node_.name); error != 0) return error;
+      const int error = make(static_cast<const char*>(node_.name));
+      if (error == EEXIST) continue;
+      if (error == 0) {
+        node_.next = g_pending;
+        g_pending = &node_;
+        listed_ = true;
+      }
+      return error;
+    }
+    return EEXIST;
   }
-  void Commit() noexcept {
-    if (slot_ != nullptr) slot_->state.store(0);
-    slot_ = nullptr;
-    path_.clear();
+
+  // 0, or errno with the temporary file still in place.
+  int RenameOnto(const std::string& target) {
+    const std::lock_guard lock(g_pendingLock);
+    if (::renameat(node_.dir, node_.name, node_.dir, target.c_str()) != 0) return errno;
+    Unlist();
+    return 0;
   }
 
  private:
-  std::string path_;
-  PendingSlot* slot_ = nullptr;
+  void Unlist() noexcept {  // under g_pendingLock
+    for (PendingName** p = &g_pending; *p != nullptr; p = &(*p)->next) {
+      if (*p == &node_) {
+        *p = node_.next;
+        break;
+      }
+    }
+    listed_ = false;
+  }
+
+  PendingName node_;
+  bool listed_ = false;
 };
 
-[[noreturn]] void ThrowErrno(int error, const std::wstring& path) {
-  throw ComError::FromErrno(error, path);
+// Gives the unnamed file `fd` the name `name` in `dir`: 0, or errno (EEXIST when
+// the name is taken). AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH on most kernels;
+// /proc/self/fd works for everyone where /proc is mounted.
+int LinkUnnamed(int fd, int dir, const char* name) noexcept {
+  if (::linkat(fd, "", dir, name, AT_EMPTY_PATH) == 0) return 0;
+  if (errno == EEXIST) return EEXIST;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), dir, name, AT_SYMLINK_FOLLOW) == 0) return 0;
+  return errno;
 }
 
 }  // namespace
@@ -112,23 +183,56 @@ bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
   return true;
 }
 
-void RemovePendingTemporaryFiles() noexcept {
-  for (auto& slot : g_pending)
-    if (slot.state.load() == 2) ::unlink(slot.path);
+void StartTerminationCleanup() {
+  sigset_t termination;
+  sigemptyset(&termination);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&termination, s);
+  // Blocked here, before any other thread exists, so no thread ever runs a handler
+  // for them: only the thread below takes them, and it may lock and unlink freely.
+  pthread_sigmask(SIG_BLOCK, &termination, nullptr);
+  try {
+    std::thread([termination] {
+      int signal = 0;
+      while (sigwait(&termination, &signal) != 0) {
+      }
+      // Held until the end: no save can name a file or rename one from here on.
+      const std::unique_lock lock(g_pendingLock);
+      for (const PendingName* p = g_pending; p != nullptr; p = p->next) ::unlinkat(p->dir, p->name, 0);
+      // End as the signal itself would, so the exit status still says "killed by".
+      std::signal(signal, SIG_DFL);
+      sigset_t only;
+      sigemptyset(&only);
+      sigaddset(&only, signal);
+      pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+      std::raise(signal);
+      std::_Exit(128 + signal);  // not reached: the default action ends the process
+    }).detach();
+  } catch (...) {
+    // No thread to take them: let the signals end the process directly again.
+    pthread_sigmask(SIG_UNBLOCK, &termination, nullptr);
+  }
 }
 
-void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce) {
+void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce,
+                         TemporaryFile kind) {
   std::string target = WideToNative(path);
   mode_t mode = 0666 & ~kProcessUmask;
 
   struct stat st {};
   if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace the file the link points to, not the link itself.
+    // Replace the file the link points to, not the link itself. A link that leads
+    // nowhere (ENOENT) or in a circle (ELOOP) is refused, not replaced by a file.
+    if (::stat(target.c_str(), &st) != 0) ThrowErrno(errno, path);
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(target.c_str(), nullptr), &std::free);
-    if (real) target = real.get();
+    if (!real) ThrowErrno(errno, path);
+    target = real.get();
   }
-  if (::stat(target.c_str(), &st) == 0) {
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists) {
     if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR, path);
+    // A device, FIFO or socket would be swapped for a plain file (as the superuser
+    // even /dev/null): only regular files are replaced.
+    if (!S_ISREG(st.st_mode)) ThrowErrno(EPERM, path);
     // Renaming over a read-only file would succeed; refuse it. A file without any
     // write bit counts as read-only even for the superuser.
     if (::access(target.c_str(), W_OK) != 0) ThrowErrno(errno, path);
@@ -137,21 +241,30 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
   }
 
   const std::size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string name = target.substr(dir.size());
-  std::string temp = dir + "." + name + ".XXXXXX";
-  // An interrupt between creating the temporary file and registering it for the
-  // signal handler would leave it behind: hold those signals back meanwhile.
-  sigset_t termination, previous;
-  sigemptyset(&termination);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&termination, s);
-  pthread_sigmask(SIG_BLOCK, &termination, &previous);
-  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  const int createError = errno;
-  std::optional<TempFileGuard> guard;
-  if (fd.get() >= 0) guard.emplace(temp);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (fd.get() < 0) ThrowErrno(createError, path);
+  const std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  const UniqueFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) ThrowErrno(errno, path);
+
+  TemporaryName temp(dir.get());  // after `dir`: removed while the folder is open
+  UniqueFd fd(-1);
+  bool unnamed = false;
+  // Without /proc an unnamed file could be left with no way to name it (unless
+  // privileged): write a named one from the start.
+  if (kind == TemporaryFile::UnnamedWherePossible && ::access("/proc/self/fd", X_OK) == 0) {
+    // Trap: O_TMPFILE is refused by file systems without it (EOPNOTSUPP), and by
+    // kernels that predate it (EISDIR, EINVAL). Any refusal falls back to a named
+    // file, whose creation then reports a real cause if there is one.
+    fd.Reset(::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    unnamed = fd.get() >= 0;
+  }
+  if (!unnamed) {
+    const int error = temp.Claim([&](const char* tempName) {
+      fd.Reset(::openat(dir.get(), tempName, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600));
+      return fd.get() >= 0 ? 0 : errno;
+    });
+    if (error != 0) ThrowErrno(error, path);
+  }
 
   int writeError = 0;
   const auto writeAll = [&](std::string_view bytes) {
@@ -179,14 +292,37 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
     }
     return writeError == 0;
   };
-  produce(sink);
+  try {
+    produce(sink);
+  } catch (...) {
+    // A failed write makes the producer give up with its own generic error; the
+    // system's reason (a full disk, a size limit) is the one worth reporting.
+    if (writeError != 0) ThrowErrno(writeError, path);
+    throw;
+  }
   writeAll(pending);
   if (writeError != 0) ThrowErrno(writeError, path);
   if (::fchmod(fd.get(), mode) != 0) ThrowErrno(errno, path);
   if (::fsync(fd.get()) != 0) ThrowErrno(errno, path);
+
+  if (unnamed) {
+    // The file gets a name only now, complete: straight the target's when there is
+    // none yet, otherwise a temporary one that is then renamed over the target.
+    int error = exists ? EEXIST : LinkUnnamed(fd.get(), dir.get(), name.c_str());
+    if (error == 0) {
+      if (fd.Close() != 0) {
+        error = errno;
+        ::unlinkat(dir.get(), name.c_str(), 0);  // ours: the link made it just now
+        ThrowErrno(error, path);
+      }
+      return;
+    }
+    if (error != EEXIST) ThrowErrno(error, path);
+    error = temp.Claim([&](const char* tempName) { return LinkUnnamed(fd.get(), dir.get(), tempName); });
+    if (error != 0) ThrowErrno(error, path);
+  }
   if (fd.Close() != 0) ThrowErrno(errno, path);
-  if (::rename(temp.c_str(), target.c_str()) != 0) ThrowErrno(errno, path);
-  guard->Commit();
+  if (const int error = temp.RenameOnto(name); error != 0) ThrowErrno(error, path);
 }
 
 }  // namespace zantrel

@@ -9,6 +9,7 @@ import os
 import resource
 import shutil
 import socket
+import stat
 import subprocess
 import tempfile
 import threading
@@ -223,6 +224,172 @@ class HostileInputs(unittest.TestCase):
                 after = {n: open(os.path.join(folder.path, n), "rb").read()
                          for n in folder.listing() if n.endswith(".xml")}
                 self.assertEqual(after, before)  # byte for byte, and no temporary file
+
+
+def comment_file(chats, text_size=100):
+    return '<packet><thread/>' + "".join(f'<chat no="{i}">{"x" * text_size}</chat>' for i in range(chats)) + "</packet>"
+
+
+def partly_written_files(pid, folder, known, smaller_than):
+    """Names of the files in `folder`, other than the `known` ones, that the process
+    holds open and that are not yet `smaller_than` bytes long."""
+    names = []
+    try:
+        fds = os.listdir(f"/proc/{pid}/fd")
+    except OSError:
+        return names
+    for fd in fds:
+        try:
+            target = os.readlink(f"/proc/{pid}/fd/{fd}")
+            size = os.stat(f"/proc/{pid}/fd/{fd}").st_size
+        except OSError:
+            continue
+        if os.path.dirname(target) == folder and os.path.basename(target) not in known and size < smaller_than:
+            names.append(os.path.basename(target))
+    return names
+
+
+class Saving(unittest.TestCase):
+    """Saves the file system makes hard: long names, kills, odd targets, full disks."""
+
+    def test_long_target_names_save(self):
+        names = [("248 bytes", "n" * 244 + ".xml"), ("255 bytes", "n" * 251 + ".xml"),
+                 ("82 kanji", "花" * 82 + ".xml")]
+        for label, name in names:
+            for existing in (False, True):
+                with self.subTest(label, existing=existing):
+                    folder = Folder(self)
+                    folder.file("a.xml", VALID)
+                    folder.file("b.xml", VALID.replace('no="1"', 'no="2"'))
+                    if existing:
+                        folder.file(name, b"OLD")
+                    expected = sorted(set(folder.listing()) | {name})
+                    code, out, _ = folder.run("a.xml", "b.xml", "save=" + name)
+                    self.assertEqual(code, 0, "\n".join(out))
+                    self.assertEqual(folder.listing(), expected)  # and no temporary file
+                    with open(os.path.join(folder.path, name), "rb") as f:
+                        self.assertIn(b'<chat no="2">', f.read())
+
+    def test_killed_mid_save_leaves_no_temporary_file(self):
+        import signal
+        content = comment_file(80000)
+
+        def attempt(sig, existing):
+            folder = Folder(self)
+            folder.file("a.xml", content)
+            folder.file("b.xml", VALID)
+            if existing:
+                folder.file("out.xml", b"OLD")
+            before = folder.listing()
+            proc = subprocess.Popen([os.path.join(folder.path, "zantrel"), "a.xml", "b.xml", "save=out.xml"],
+                                    cwd=folder.path, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            seen = []
+            deadline = time.monotonic() + 120
+            while not seen and proc.poll() is None and time.monotonic() < deadline:
+                # Still being written, so well before it is given its name.
+                seen = partly_written_files(proc.pid, folder.path, before, len(content) // 2)
+            if seen:
+                proc.send_signal(sig)
+            return seen, proc.wait(timeout=120), folder, before
+
+        for sig in (signal.SIGKILL, signal.SIGTERM):
+            for existing in (False, True):
+                with self.subTest(signal=sig.name, existing=existing):
+                    for _ in range(5):  # a save that ends before it is seen is tried again
+                        seen, code, folder, before = attempt(sig, existing)
+                        if seen:
+                            break
+                    self.assertTrue(seen, "the save was never caught in progress")
+                    self.assertEqual(code, -sig)
+                    self.assertEqual(folder.listing(), before)
+                    if existing:
+                        with open(os.path.join(folder.path, "out.xml"), "rb") as f:
+                            self.assertEqual(f.read(), b"OLD")
+
+    def test_targets_that_are_no_regular_file_are_refused(self):
+        def device(path):
+            os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+
+        def socket_file(path):
+            sock = socket.socket(socket.AF_UNIX)
+            self.addCleanup(sock.close)
+            sock.bind(path)
+
+        cases = [
+            ("device", device, "Operation not permitted"),
+            ("FIFO", os.mkfifo, "Operation not permitted"),
+            ("socket", socket_file, "Operation not permitted"),
+            ("link to a FIFO", lambda p: (os.mkfifo(p + ".fifo"), os.symlink(os.path.basename(p) + ".fifo", p)),
+             "Operation not permitted"),
+            ("dangling link", lambda p: os.symlink("nowhere.xml", p), "No such file or directory"),
+            ("link loop", lambda p: os.symlink(os.path.basename(p), p), "Too many levels of symbolic links"),
+        ]
+        for label, make, reason in cases:
+            with self.subTest(label):
+                folder = Folder(self)
+                folder.file("a.xml", VALID)
+                folder.file("b.xml", VALID)
+                target = os.path.join(folder.path, "out.xml")
+                try:
+                    make(target)
+                except PermissionError:
+                    self.skipTest(f"cannot make a {label} here")
+                kind = os.lstat(target).st_mode
+                link = os.readlink(target) if stat.S_ISLNK(kind) else None
+                before = folder.listing()
+                code, out, _ = folder.run("a.xml", "b.xml", "save=out.xml")
+                self.assertEqual(code, 1, "\n".join(out))
+                self.assertEqual(out[-3:-1], ["保存：out.xml", reason])
+                self.assertEqual(folder.listing(), before)
+                self.assertEqual(os.lstat(target).st_mode, kind)
+                if link is not None:
+                    self.assertEqual(os.readlink(target), link)
+
+    def test_link_to_a_regular_file_replaces_that_file(self):
+        folder = Folder(self)
+        folder.file("a.xml", VALID)
+        folder.file("b.xml", VALID.replace('no="1"', 'no="2"'))
+        os.mkdir(os.path.join(folder.path, "real"))
+        folder.file("real/kept.xml", b"OLD")
+        os.symlink("real/kept.xml", os.path.join(folder.path, "out.xml"))
+        code, out, _ = folder.run("a.xml", "b.xml", "save=out.xml")
+        self.assertEqual(code, 0, "\n".join(out))
+        self.assertEqual(os.readlink(os.path.join(folder.path, "out.xml")), "real/kept.xml")
+        with open(os.path.join(folder.path, "real", "kept.xml"), "rb") as f:
+            self.assertIn(b'<chat no="2">', f.read())
+        self.assertEqual(os.listdir(os.path.join(folder.path, "real")), ["kept.xml"])
+
+    def test_write_errors_past_the_first_buffer_keep_their_cause(self):
+        content = comment_file(30000)  # about 3.5 MB: several of the 1 MiB writes
+        self.assertGreater(len(content), 3 << 20)
+
+        def file_size_limit(folder):
+            return {"limit_file_size": 3 << 19}, "out.xml"
+
+        def full_disk(folder):
+            disk = os.path.join(folder.path, "disk")
+            os.mkdir(disk)
+            if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1536k", "tmpfs", disk],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+                self.skipTest("cannot mount a small tmpfs here")
+            self.addCleanup(subprocess.run, ["umount", disk])
+            return {}, "disk/out.xml"
+
+        cases = [("file size limit", file_size_limit, "File too large"),
+                 ("full disk", full_disk, "No space left on device")]
+        for label, prepare, reason in cases:
+            with self.subTest(label):
+                folder = Folder(self)
+                folder.file("a.xml", content)
+                folder.file("b.xml", VALID)
+                run_args, target = prepare(folder)
+                code, out, _ = folder.run("a.xml", "b.xml", "save=" + target, **run_args)
+                self.assertEqual(code, 1, "\n".join(out))
+                self.assertEqual(out[-3:-1], ["保存：" + os.path.basename(target), reason])
+                self.assertFalse(os.path.exists(os.path.join(folder.path, target)))
+                self.assertEqual(sorted(os.listdir(os.path.dirname(os.path.join(folder.path, target)))),
+                                 [] if "/" in target else ["a.xml", "b.xml", "convert.xsl", "zantrel"])
 
 
 if __name__ == "__main__":
