@@ -10,15 +10,11 @@ bash scripts/install-deps.sh
 bash scripts/fetch-conformance.sh
 for preset in linux linux-asan; do
   echo "=== $preset ==="
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  cmake --workflow --preset "$preset"
 done
 echo "=== Debian package ==="
 bash scripts/package.sh --test
 echo "=== windows (cross-built, under Wine) ==="
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-timeout 1200 bash scripts/wine-env.sh ctest --preset windows
+timeout 1800 bash scripts/wine-env.sh cmake --workflow --preset windows
 echo "=== fuzz (bounded) ==="
 bash scripts/fuzz.sh 60
