@@ -8,12 +8,12 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "app/app_info.hpp"
-#include "app/args.hpp"
-#include "app/window_settings_win.hpp"
+#include "base/app_info.hpp"
+#include "base/args.hpp"
+#include "ui/window_settings_win.hpp"
 #include "job/intake.hpp"
 #include "job/worker.hpp"
-#include "ui/log.hpp"
+#include "base/log.hpp"
 #include "ui/wnd_main_win.hpp"
 
 using namespace zantrel;

@@ -11,17 +11,17 @@
 #include <csignal>
 #include <cstdio>
 
-#include "app/app_info.hpp"
-#include "app/args.hpp"
-#include "app/settings.hpp"
+#include "base/app_info.hpp"
+#include "base/args.hpp"
+#include "base/settings.hpp"
 #include "engine/file_io.hpp"
 #include "job/intake.hpp"
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 #include "job/save_question.hpp"
-#include "job/text.hpp"
+#include "base/text.hpp"
 #include "job/worker.hpp"
-#include "ui/log.hpp"
-#include "ui/text_log_view.hpp"
+#include "base/log.hpp"
+#include "base/text_log_view.hpp"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #pragma once
 
 #include "engine/xml_component.hpp"
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

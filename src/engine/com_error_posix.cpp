@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "engine/errors.hpp"
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

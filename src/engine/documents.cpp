@@ -1,6 +1,6 @@
 #include "engine/documents.hpp"
 
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 
 namespace zantrel {
 

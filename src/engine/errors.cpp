@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 
 namespace zantrel {
 

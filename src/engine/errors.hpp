@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 #if defined(_WIN32)
 #include "engine/com_error_win.hpp"

@@ -16,8 +16,8 @@
 
 #include "engine/errors.hpp"
 #include "engine/file_io.hpp"
-#include "job/paths.hpp"
-#include "job/text.hpp"
+#include "base/paths.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

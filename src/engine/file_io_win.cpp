@@ -2,7 +2,7 @@
 
 #include "engine/errors.hpp"
 #include "engine/file_io_win.hpp"
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 
 namespace zantrel {
 namespace {

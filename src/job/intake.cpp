@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "job/naming.hpp"
-#include "job/paths.hpp"
-#include "job/text.hpp"
+#include "base/paths.hpp"
+#include "base/text.hpp"
 #include "job/worker.hpp"
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/args.hpp"
+#include "base/args.hpp"
 #include "job/job_host.hpp"
 
 namespace zantrel {

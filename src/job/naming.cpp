@@ -2,8 +2,8 @@
 
 #include <boost/xpressive/xpressive_dynamic.hpp>
 
-#include "job/paths.hpp"
-#include "ui/log.hpp"
+#include "base/paths.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

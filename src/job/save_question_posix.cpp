@@ -1,8 +1,8 @@
 #include <string>
 
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 #include "job/save_question.hpp"
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

@@ -1,7 +1,7 @@
 #include "job/worker.hpp"
 
 #include "engine/errors.hpp"
-#include "engine/merge_job.hpp"
+#include "job/merge_job.hpp"
 
 namespace zantrel {
 

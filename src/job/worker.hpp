@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "job/job_host.hpp"
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

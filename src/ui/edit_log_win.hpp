@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

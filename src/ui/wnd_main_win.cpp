@@ -2,11 +2,11 @@
 
 #include <shellapi.h>
 
-#include "app/window_settings_win.hpp"
-#include "job/drop_win.hpp"
-#include "job/paths.hpp"
-#include "job/save_dialog_win.hpp"
-#include "ui/log.hpp"
+#include "ui/window_settings_win.hpp"
+#include "ui/drop_win.hpp"
+#include "base/paths.hpp"
+#include "ui/save_dialog_win.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

@@ -12,8 +12,8 @@
 
 #include "comments/operations.hpp"
 #include "engine/documents.hpp"
-#include "job/text.hpp"
-#include "ui/text_log_view.hpp"
+#include "base/text.hpp"
+#include "base/text_log_view.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/documents.hpp"
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 int main() {
   std::string line;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/args.hpp"
-#include "app/settings.hpp"
-#include "job/text.hpp"
+#include "base/args.hpp"
+#include "base/settings.hpp"
+#include "base/text.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {

@@ -6,7 +6,7 @@
 #include "comments/operations.hpp"
 #include "comments/progress.hpp"
 #include "comments/vocabulary.hpp"
-#include "job/text.hpp"
+#include "base/text.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {

@@ -7,9 +7,9 @@
 
 #include "job/intake.hpp"
 #include "job/naming.hpp"
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 #include "job/save_question.hpp"
-#include "job/text.hpp"
+#include "base/text.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {

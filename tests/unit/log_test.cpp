@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "test_support.hpp"
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 namespace {

@@ -3,9 +3,9 @@
 #include <regex>
 
 #include "comments/progress.hpp"
-#include "engine/merge_job.hpp"
-#include "job/text.hpp"
-#include "job/paths.hpp"
+#include "job/merge_job.hpp"
+#include "base/text.hpp"
+#include "base/paths.hpp"
 #include "job/worker.hpp"
 #include "test_support.hpp"
 

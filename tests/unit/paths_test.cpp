@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {

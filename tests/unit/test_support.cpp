@@ -9,9 +9,9 @@
 #include <random>
 
 #include "comments/vocabulary.hpp"
-#include "job/paths.hpp"
-#include "job/text.hpp"
-#include "ui/log.hpp"
+#include "base/paths.hpp"
+#include "base/text.hpp"
+#include "base/log.hpp"
 
 #ifdef _WIN32
 #include <windows.h>

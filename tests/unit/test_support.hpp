@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/xml_component.hpp"
-#include "ui/text_log_view.hpp"
+#include "base/text_log_view.hpp"
 
 namespace zantrel::test {
 

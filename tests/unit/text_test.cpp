@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

@@ -8,8 +8,8 @@
 #include "comments/vocabulary.hpp"
 #include "engine/documents.hpp"
 #include "engine/xml_component.hpp"
-#include "job/paths.hpp"
-#include "job/text.hpp"
+#include "base/paths.hpp"
+#include "base/text.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {

@@ -10,14 +10,14 @@
 #include <thread>
 #include <regex>
 
-#include "app/settings.hpp"
+#include "base/settings.hpp"
 #include "comments/progress.hpp"
-#include "job/drop_win.hpp"
+#include "ui/drop_win.hpp"
 #include "job/intake.hpp"
-#include "job/text.hpp"
+#include "base/text.hpp"
 #include "job/worker.hpp"
 #include "test_support.hpp"
-#include "ui/log.hpp"
+#include "base/log.hpp"
 #include "ui/wnd_main_win.hpp"
 
 namespace zantrel {

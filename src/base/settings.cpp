@@ -1,9 +1,9 @@
-#include "app/settings.hpp"
+#include "base/settings.hpp"
 
 #include <cwchar>
 
-#include "job/paths.hpp"
-#include "job/text.hpp"
+#include "base/paths.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

@@ -1,11 +1,11 @@
-#include "engine/merge_job.hpp"
+#include "job/merge_job.hpp"
 
 #include <boost/lexical_cast.hpp>
 
 #include "comments/operations.hpp"
 #include "engine/documents.hpp"
 #include "engine/input_loader.hpp"
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 
 namespace zantrel {
 namespace {

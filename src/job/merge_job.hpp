@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

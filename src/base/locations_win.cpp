@@ -1,5 +1,5 @@
 // Windows: the program's files lie beside it, as the zip unpacks them.
-#include "app/app_info.hpp"
+#include "base/app_info.hpp"
 
 namespace zantrel {
 

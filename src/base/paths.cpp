@@ -1,4 +1,4 @@
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 
 #include <vector>
 

@@ -1,8 +1,8 @@
-#include "ui/text_log_view.hpp"
+#include "base/text_log_view.hpp"
 
 #include <algorithm>
 
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/args.hpp"
+#include "base/args.hpp"
 
 namespace zantrel {
 

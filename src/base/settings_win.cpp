@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "app/settings.hpp"
+#include "base/settings.hpp"
 
 namespace zantrel {
 

@@ -1,6 +1,6 @@
-#include "app/app_info.hpp"
+#include "base/app_info.hpp"
 
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 
 // The one version of the project, from CMake's project(VERSION).
 #define ZANTREL_WIDE_(text) L##text

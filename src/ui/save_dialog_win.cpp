@@ -1,8 +1,8 @@
-#include "job/save_dialog_win.hpp"
+#include "ui/save_dialog_win.hpp"
 
 #include <commdlg.h>
 
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 
 namespace zantrel {
 

@@ -1,7 +1,7 @@
-#include "job/drop_win.hpp"
+#include "ui/drop_win.hpp"
 
 #include "job/intake.hpp"
-#include "ui/log.hpp"
+#include "base/log.hpp"
 #include "ui/wnd_main_win.hpp"
 
 namespace zantrel {

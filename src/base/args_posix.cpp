@@ -1,7 +1,7 @@
 // The process's arguments as main() received them: bytes, made wide losslessly so
 // that a file name that is not UTF-8 still names its file.
-#include "app/args.hpp"
-#include "job/text.hpp"
+#include "base/args.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

@@ -1,6 +1,6 @@
-#include "app/window_settings_win.hpp"
+#include "ui/window_settings_win.hpp"
 
-#include "app/settings.hpp"
+#include "base/settings.hpp"
 #include "ui/wnd_main_win.hpp"
 
 namespace zantrel {

@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "engine/file_io_win.hpp"
-#include "engine/msxml_win.hpp"
+#include "engine/msxml/msxml_win.hpp"
 #include "engine/xml_component.hpp"
 
 namespace zantrel::xml {

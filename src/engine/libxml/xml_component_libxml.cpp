@@ -32,8 +32,8 @@
 
 #include "engine/file_io.hpp"
 #include "engine/xml_component.hpp"
-#include "job/paths.hpp"
-#include "job/text.hpp"
+#include "base/paths.hpp"
+#include "base/text.hpp"
 
 namespace zantrel::xml {
 namespace {

@@ -1,4 +1,4 @@
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 #include <algorithm>
 #include <cwchar>

@@ -1,7 +1,7 @@
 // Windows forms of the platform path operations.
 #include <windows.h>
 
-#include "job/paths.hpp"
+#include "base/paths.hpp"
 
 namespace zantrel {
 

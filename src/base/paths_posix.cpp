@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "job/paths.hpp"
-#include "job/text.hpp"
+#include "base/paths.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

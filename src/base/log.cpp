@@ -1,10 +1,10 @@
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 #include <atomic>
 #include <mutex>
 #include <string_view>
 
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <cstdlib>
 
-#include "app/app_info.hpp"
-#include "job/text.hpp"
+#include "base/app_info.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 namespace {

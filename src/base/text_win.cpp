@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "job/text.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 

@@ -1,4 +1,4 @@
-#include "app/args.hpp"
+#include "base/args.hpp"
 
 #include <algorithm>
 

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ui/log.hpp"
+#include "base/log.hpp"
 
 namespace zantrel {
 

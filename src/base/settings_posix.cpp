@@ -2,8 +2,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/settings.hpp"
-#include "job/text.hpp"
+#include "base/settings.hpp"
+#include "base/text.hpp"
 
 namespace zantrel {
 
