@@ -20,6 +20,21 @@ std::wstring GetCurrentDirectoryPath() {
   return buffer;
 }
 
+std::wstring MakeAbsolutePath(std::wstring_view path) {
+  if (path.empty()) return GetCurrentDirectoryPath();  // as _wfullpath has it
+  const std::wstring terminated(path);
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(terminated.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (n == 0) return {};
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.assign(n, L'\0');  // n counts the terminator when the buffer was short
+  }
+}
+
 bool PathExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
