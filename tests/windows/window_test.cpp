@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <thread>
 #include <regex>
 
@@ -14,6 +16,7 @@
 #include "comments/progress.hpp"
 #include "job/drop_win.hpp"
 #include "job/intake.hpp"
+#include "job/paths.hpp"
 #include "job/text.hpp"
 #include "job/worker.hpp"
 #include "test_support.hpp"
@@ -210,6 +213,56 @@ TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
     EXPECT_EQ(std::stoi(m[2].str()), next[t]++);
   }
   for (int n : next) EXPECT_EQ(n, kLines);
+}
+
+// Two large jobs at once: each writes at most twenty ticks per call, not one per
+// chat, so their log messages leave the window free to serve a close request.
+TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
+  ResetProgressTicks();
+  const auto numbers = [](int from, int count) {
+    std::vector<test::Chat> chats;
+    for (int n = from; n < from + count; ++n) chats.push_back({std::to_string(n), "x"});
+    return CommentXml(chats);
+  };
+  WriteFile(dir / L"a1.xml", numbers(1, 15000));
+  WriteFile(dir / L"a2.xml", numbers(7501, 15000));
+  WriteFile(dir / L"b1.xml", numbers(1, 12000));
+  WriteFile(dir / L"b2.xml", numbers(6001, 15000));
+  CWndMain window(L"Zantrel", settings_);
+  ASSERT_TRUE(RegisterWndClass(window));
+  ASSERT_TRUE(CreateWnd(window));
+  window.SetSavePattern(dir / L"$file_out.xml");
+  ASSERT_TRUE(SubmitJob({dir / L"a1.xml", dir / L"a2.xml"}, window));
+  ASSERT_TRUE(SubmitJob({dir / L"b1.xml", dir / L"b2.xml"}, window));
+  // Close once both jobs merge.
+  const auto bothMerging = [&] {
+    const std::wstring text = WindowText(window.LogControlHandle());
+    const std::wstring heading = L"コメント結合中...";
+    const std::size_t first = text.find(heading);
+    return first != std::wstring::npos && text.find(heading, first + 1) != std::wstring::npos;
+  };
+  const auto now = [] { return std::chrono::steady_clock::now(); };
+  for (const auto start = now(); !bothMerging() && now() - start < std::chrono::seconds(120);) {
+    PumpMessages();
+    Sleep(1);
+  }
+  ASSERT_TRUE(bothMerging()) << WideToUtf8(WindowText(window.LogControlHandle()));
+  const auto asked = now();
+  ASSERT_TRUE(PostMessageW(window.Handle(), WM_CLOSE, 0, 0));
+  MSG msg;
+  while (window.Handle() != nullptr && now() - asked < std::chrono::seconds(300)) {
+    if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now() - asked);
+  std::printf("close served after %lld ms\n", static_cast<long long>(waited.count()));
+  // A user should not wait a second; the bound leaves room for a loaded machine.
+  EXPECT_EQ(window.Handle(), nullptr);
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  WaitForWorkers();  // the jobs go on without the window and still save
+  EXPECT_EQ(window.Outcome(), 0);
+  EXPECT_TRUE(PathExists(dir / L"a1_out.xml"));
+  EXPECT_TRUE(PathExists(dir / L"b1_out.xml"));
+  PumpMessages();
 }
 
 TEST_F(MainWindowTest, WholeJobServedByTheMessageLoop) {
