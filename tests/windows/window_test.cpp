@@ -9,8 +9,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
+#include <functional>
+#include <memory>
+#include <random>
 #include <regex>
+#include <stdexcept>
+#include <thread>
 
 #include "app/settings.hpp"
 #include "comments/progress.hpp"
@@ -101,6 +105,53 @@ TEST(Routing, BindsAtCreationAndLetsGoAfterDestroy) {
   EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_DESTROY)), object.seen.end());
   // After WM_DESTROY the binding is gone: WM_NCDESTROY went to DefWindowProcW.
   EXPECT_EQ(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_NCDESTROY)), object.seen.end());
+}
+
+// Throws from its WindowProc at one chosen message.
+class Thrower final : public CWndBase {
+ public:
+  explicit Thrower(UINT at) : at_(at) {}
+  LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override {
+    seen.push_back(message);
+    if (message == at_) throw std::runtime_error("thrown from a window procedure");
+    return CWndBase::WindowProc(hwnd, message, wParam, lParam);
+  }
+  std::vector<UINT> seen;
+
+ private:
+  UINT at_;
+};
+
+TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &StaticWndProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"ZantrelThrowerTest";
+  RegisterClassExW(&wc);
+  const auto create = [&](Thrower& object) {
+    return CreateWindowExW(0, wc.lpszClassName, L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                           wc.hInstance, &object);
+  };
+  // A creation message that throws makes the creation fail.
+  for (const UINT at : {static_cast<UINT>(WM_NCCREATE), static_cast<UINT>(WM_CREATE)}) {
+    Thrower object(at);
+    EXPECT_EQ(create(object), nullptr) << at;
+    EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), at), object.seen.end()) << at;
+  }
+  // Any other message ends as handled, and the window serves the next ones.
+  constexpr UINT kThrowing = WM_USER + 7;
+  Thrower object(kThrowing);
+  HWND hwnd = create(object);
+  ASSERT_NE(hwnd, nullptr);
+  EXPECT_EQ(SendMessageW(hwnd, kThrowing, 0, 0), 0);
+  PostMessageW(hwnd, kThrowing, 0, 0);
+  PumpMessages();
+  EXPECT_EQ(std::count(object.seen.begin(), object.seen.end(), kThrowing), 2);
+  SendMessageW(hwnd, WM_NULL, 0, 0);
+  EXPECT_EQ(object.seen.back(), static_cast<UINT>(WM_NULL));
+  DestroyWindow(hwnd);
+  EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), nullptr);
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -215,6 +266,35 @@ TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
   for (int n : next) EXPECT_EQ(n, kLines);
 }
 
+// Serves the window until a job has ended (at most 30 s), then lets the workers finish.
+void ServeUntilAJobEnded(const CWndMain& window) {
+  for (int i = 0; i < 3000 && window.Outcome() == 2; ++i) {
+    PumpMessages();
+    Sleep(10);
+  }
+  PumpMessages();
+  WaitForWorkers();
+}
+
+// The log of the job of WholeJobServedByTheMessageLoop and the file it saved.
+void ExpectTheThreeFileJob(const CWndMain& window, const TempDir& dir) {
+  ASSERT_EQ(window.Outcome(), 0);
+  const std::vector<std::wstring> lines = test::SplitLines(WindowText(window.LogControlHandle()));
+  const std::vector<std::wstring> expected = {
+      L"対象 : a[1].xml", L"対象 : b[2].xml", L"対象 : c[3].xml", L"保存先 : " + dir.path() + L"c_all.xml",
+      L"", L"------------------------------", L"変換開始", L"読み込み：a[1].xml", L"読み込み：b[2].xml",
+      L"コメント結合中...| 完了", L"重複コメントの削除中...|||| 完了", L"( 1 / 2 完了)", L"読み込み：c[3].xml",
+      L"コメント結合中...|| 完了", L"重複コメントの削除中...|| 完了", L"( 2 / 2 完了 )",
+      L"XSLT読み込み：convert.xsl", L"XSLT適用中...", L"last_res値の設定", L"保存：c_all.xml",
+      L"処理が完了しました"};
+  ASSERT_EQ(lines.size(), expected.size() + 2) << WideToUtf8(WindowText(window.LogControlHandle()));
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << "line " << i;
+  const std::wregex time(L"(開始|終了)時間：[0-9]{1,2}月[0-9]{1,2}日[0-9]{1,2}時[0-9]{1,2}分[0-9]{1,2}秒");
+  EXPECT_TRUE(std::regex_match(lines[expected.size()], time));
+  EXPECT_TRUE(std::regex_match(lines[expected.size() + 1], time));
+  EXPECT_EQ(test::ChatNumbersOfFile(dir / L"c_all.xml"), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+}
+
 // Two large jobs at once: each writes at most twenty ticks per call, not one per
 // chat, so their log messages leave the window free to serve a close request.
 TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
@@ -265,38 +345,58 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
   PumpMessages();
 }
 
-TEST_F(MainWindowTest, WholeJobServedByTheMessageLoop) {
-  ResetProgressTicks();
-  WriteFile(dir / L"a[1].xml", CommentXml({1, 2, 3}));
-  WriteFile(dir / L"b[2].xml", CommentXml({3, 4}));
-  WriteFile(dir / L"c[3].xml", CommentXml({4, 5}));
-  CWndMain window(L"Zantrel", settings_);
-  ASSERT_TRUE(RegisterWndClass(window));
-  ASSERT_TRUE(CreateWnd(window));
-  window.SetSavePattern(dir / L"$title_all.xml");
-  // The build places the bundled style sheet beside this test program too.
-  ASSERT_TRUE(SubmitJob({dir / L"c[3].xml", dir / L"a[1].xml", dir / L"b[2].xml"}, window));
-  for (int i = 0; i < 3000 && window.Outcome() == 2; ++i) {
-    PumpMessages();
-    Sleep(10);
+class JobWindowTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    ResetProgressTicks();
+    WriteFile(dir / L"a[1].xml", CommentXml({1, 2, 3}));
+    WriteFile(dir / L"b[2].xml", CommentXml({3, 4}));
+    WriteFile(dir / L"c[3].xml", CommentXml({4, 5}));
+    window_ = std::make_unique<CWndMain>(L"Zantrel", settings_);
+    ASSERT_TRUE(RegisterWndClass(*window_));
+    ASSERT_TRUE(CreateWnd(*window_));
+    window_->SetSavePattern(dir / L"$title_all.xml");
   }
+  // The build places the bundled style sheet beside this test program too.
+  bool Submit() { return SubmitJob({dir / L"c[3].xml", dir / L"a[1].xml", dir / L"b[2].xml"}, *window_); }
+  std::unique_ptr<CWndMain> window_;  // made once the settings path is known
+};
+
+TEST_F(JobWindowTest, WholeJobServedByTheMessageLoop) {
+  ASSERT_TRUE(Submit());
+  ServeUntilAJobEnded(*window_);
+  ExpectTheThreeFileJob(*window_, dir);
+}
+
+// Any program may post to our window. Neither the message number the log once used
+// nor the log's own registered message may make the window run what lParam says.
+TEST_F(JobWindowTest, ForeignMessagesChangeNothing) {
+  bool forgedRan = false;
+  const std::function<void()> forged = [&] {
+    forgedRan = true;
+    AppendLog(L"forged");
+  };
+  std::mt19937_64 random(std::random_device{}());
+  const struct {
+    UINT message;
+    LPARAM lParam;
+  } foreign[] = {
+      {WM_APP + 1, 0},
+      {WM_APP + 1, static_cast<LPARAM>(random() | 1)},
+      {WM_APP + 1, reinterpret_cast<LPARAM>(&forged)},
+      {RunAppendMessage(), 0},
+      {RunAppendMessage(), static_cast<LPARAM>(random() | 1)},
+      {RunAppendMessage(), reinterpret_cast<LPARAM>(&forged)},
+  };
+  // Before the job, and again while its worker logs.
+  for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
   PumpMessages();
-  WaitForWorkers();
-  ASSERT_EQ(window.Outcome(), 0);
-  const std::vector<std::wstring> lines = test::SplitLines(WindowText(window.LogControlHandle()));
-  const std::vector<std::wstring> expected = {
-      L"対象 : a[1].xml", L"対象 : b[2].xml", L"対象 : c[3].xml", L"保存先 : " + dir.path() + L"c_all.xml",
-      L"", L"------------------------------", L"変換開始", L"読み込み：a[1].xml", L"読み込み：b[2].xml",
-      L"コメント結合中...| 完了", L"重複コメントの削除中...|||| 完了", L"( 1 / 2 完了)", L"読み込み：c[3].xml",
-      L"コメント結合中...|| 完了", L"重複コメントの削除中...|| 完了", L"( 2 / 2 完了 )",
-      L"XSLT読み込み：convert.xsl", L"XSLT適用中...", L"last_res値の設定", L"保存：c_all.xml",
-      L"処理が完了しました"};
-  ASSERT_EQ(lines.size(), expected.size() + 2) << WideToUtf8(WindowText(window.LogControlHandle()));
-  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << "line " << i;
-  const std::wregex time(L"(開始|終了)時間：[0-9]{1,2}月[0-9]{1,2}日[0-9]{1,2}時[0-9]{1,2}分[0-9]{1,2}秒");
-  EXPECT_TRUE(std::regex_match(lines[expected.size()], time));
-  EXPECT_TRUE(std::regex_match(lines[expected.size() + 1], time));
-  EXPECT_EQ(test::ChatNumbersOfFile(dir / L"c_all.xml"), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+  ASSERT_TRUE(Submit());
+  for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
+  ServeUntilAJobEnded(*window_);
+  EXPECT_FALSE(forgedRan);
+  ExpectTheThreeFileJob(*window_, dir);
 }
 
 }  // namespace
