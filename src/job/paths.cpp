@@ -93,7 +93,9 @@ std::wstring CollapseWindowsPath(std::wstring_view full, bool endsInSeparator) {
 std::wstring FullWindowsPath(std::wstring_view path, std::wstring_view cwd) {
   const auto sep = [](wchar_t c) { return IsSeparator(c, PathSyntax::Windows); };
   if (IsDevicePath(path)) return std::wstring(path);
-  const bool endsInSeparator = !path.empty() && sep(path.back());
+  // A bare drive names that drive's current directory, written as a folder.
+  const bool endsInSeparator =
+      (!path.empty() && sep(path.back())) || (path.size() == 2 && HasDrive(path, PathSyntax::Windows));
   std::wstring full;
   if (path.size() >= 2 && sep(path[0]) && sep(path[1])) {
     full = path;  // "\\server\share\..."

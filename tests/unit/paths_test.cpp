@@ -113,7 +113,8 @@ TEST(Paths, MakeAbsoluteFormsWindowsFullPaths) {
       {L"C:x.xml", L"C:\\Work", L"C:\\Work\\x.xml"},
       {L"c:x.xml", L"C:\\Work", L"C:\\Work\\x.xml"},
       {L"C:..\\x.xml", L"C:\\Work\\sub", L"C:\\Work\\x.xml"},
-      {L"C:", L"C:\\Work", L"C:\\Work"},
+      {L"C:", L"C:\\Work", L"C:\\Work\\"},
+      {L"D:", L"C:\\Work", L"D:\\"},
       {L"D:x.xml", L"C:\\Work", L"D:\\x.xml"},
       {L"D:..\\x.xml", L"C:\\Work", L"D:\\x.xml"},
       {L"C:x.xml", L"\\\\server\\share\\dir", L"C:\\x.xml"},
@@ -150,12 +151,14 @@ TEST(Paths, MakeAbsoluteMatchesTheSystemsFullPath) {
   // Another drive's own current directory would show through: make sure it has none.
   const std::wstring otherVariable = std::wstring(L"=") + other + L":";
   ASSERT_EQ(GetEnvironmentVariableW(otherVariable.c_str(), nullptr, 0), 0u);
+  // Left out: a path that begins with '/'. Wine reads it as a Unix path first and
+  // answers with its own drive for the Unix root; Windows takes the current drive.
   const std::wstring inputs[] = {
       L"a.xml", L"..\\b.xml", L"..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\b.xml", L".\\.\\out",
-      L"sub/deeper/x.xml", L"out\\", L".", L"\\x\\a.xml", L"/tmp/x.xml", L"\\..\\a.xml", L"\\",
+      L"sub/deeper/x.xml", L"out\\", L".", L"\\x\\a.xml", L"\\tmp/x.xml", L"\\..\\a.xml", L"\\",
       drive + L"x.xml", drive + L"..\\x.xml", drive, drive + L"\\..\\..\\a.xml", drive + L"\\x\\..",
       std::wstring(1, other) + L":x.xml", std::wstring(1, other) + L":..\\x.xml",
-      std::wstring(1, other) + L":/x/./y/../a.xml",
+      std::wstring(1, other) + L":/x/./y/../a.xml", std::wstring(1, other) + L":",
       L"\\\\server\\share\\a\\..\\b.xml", L"//server/share/a/b.xml", L"\\\\server\\share\\..\\..\\b.xml",
       L"\\\\server\\share\\a\\..", L"\\\\server\\share", L"a.xml.", L"a.xml . ", L"dir.\\a.xml",
       L"C:\\x\\\\\\a.xml",
