@@ -80,6 +80,24 @@ class WindowsProgram(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(d, "結合_夏.xml")))
         self.assertIn(["save", "結合_$title.xml"], ini_keys(os.path.join(d, "Zantrel.ini")))
 
+    def test_root_relative_paths_hang_from_the_current_drive(self):
+        # Under Wine the folder is on drive Z:, which is also the current drive.
+        d = self.folder()
+        for name, numbers in (("a.xml", [1, 2]), ("b.xml", [2, 3])):
+            with open(os.path.join(d, name), "w", encoding="utf-8") as f:
+                f.write(comment_xml(numbers))
+        slashes = d.rstrip("/") + "/"
+        backslashes = slashes.replace("/", "\\")
+        for root in (slashes, backslashes):
+            with self.subTest(root=root):
+                out = os.path.join(d, "out.xml")
+                if os.path.exists(out):
+                    os.remove(out)
+                code = self.run_exe(d, "-hide", root + "a.xml", root + "b.xml", "save=" + root + "out.xml")
+                self.assertEqual(code, 0)
+                root_element = ET.parse(out).getroot()
+                self.assertEqual([c.get("no") for c in root_element.iter("chat")], ["1", "2", "3"])
+
     def test_foreign_messages_leave_the_job_alone(self):
         # Another program posts the number the log's message once had and the log's
         # registered message, with lParam 0 and a random one, while the job runs.
