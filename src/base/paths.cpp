@@ -13,6 +13,117 @@ bool HasDrive(std::wstring_view path, PathSyntax syntax) {
   return syntax == PathSyntax::Windows && path.size() >= 2 && path[1] == L':';
 }
 
+// Device paths ("\\?\...") name objects, not files: the system takes them as given.
+bool IsDevicePath(std::wstring_view path) {
+  return path.size() >= 4 && IsSeparator(path[0], PathSyntax::Windows) &&
+         IsSeparator(path[1], PathSyntax::Windows) && path[2] == L'?' &&
+         IsSeparator(path[3], PathSyntax::Windows);
+}
+
+// Length of the root of a path that begins with two separators: "\\server\share"
+// and the separators after it. ".." never climbs above it.
+std::size_t UncRootLength(std::wstring_view path) {
+  const auto sep = [](wchar_t c) { return IsSeparator(c, PathSyntax::Windows); };
+  std::size_t i = 2;
+  while (i < path.size() && !sep(path[i])) ++i;  // server
+  while (i < path.size() && sep(path[i])) ++i;
+  while (i < path.size() && !sep(path[i])) ++i;  // share
+  while (i < path.size() && sep(path[i])) ++i;
+  return i;
+}
+
+bool SameDriveLetter(wchar_t a, wchar_t b) {
+  const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
+  return upper(a) == upper(b);
+}
+
+// The full form of a path that is already anchored at a root ("C:\..." or
+// "\\server\share\..."): separators become '\' and run together, "." and ".."
+// go (never above the root), a name followed by a separator loses one trailing
+// dot, and unless the path ends in a separator its trailing dots and blanks go.
+// `endsInSeparator` is the caller's path's, not the anchored one's.
+std::wstring CollapseWindowsPath(std::wstring_view full, bool endsInSeparator) {
+  std::size_t rootLength = 0;
+  if (full.size() >= 2 && IsSeparator(full[0], PathSyntax::Windows) &&
+      IsSeparator(full[1], PathSyntax::Windows)) {
+    rootLength = UncRootLength(full);
+  } else if (HasDrive(full, PathSyntax::Windows)) {
+    rootLength = full.size() >= 3 && IsSeparator(full[2], PathSyntax::Windows) ? 3 : 2;
+  } else if (!full.empty() && IsSeparator(full[0], PathSyntax::Windows)) {
+    rootLength = 1;  // a current directory without a root of its own
+  }
+  std::wstring out;
+  for (std::size_t i = 0; i < rootLength; ++i) {
+    const wchar_t c = IsSeparator(full[i], PathSyntax::Windows) ? L'\\' : full[i];
+    // Runs of separators after the leading pair of a share collapse to one.
+    if (c == L'\\' && i >= 2 && out.back() == L'\\') continue;
+    out += c;
+  }
+  const std::size_t rootEnd = out.size();
+  std::vector<std::wstring> parts;
+  const std::wstring_view rest = full.substr(rootLength);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= rest.size(); ++i) {
+    if (i < rest.size() && !IsSeparator(rest[i], PathSyntax::Windows)) continue;
+    std::wstring part(rest.substr(start, i - start));
+    start = i + 1;
+    if (part.empty() || part == L".") continue;
+    if (part == L"..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    // A trap of the platform: "a.\b" names the folder "a".
+    if (i < rest.size() && part.back() == L'.') part.pop_back();
+    parts.push_back(std::move(part));
+  }
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0 || (!out.empty() && out.back() != L'\\')) out += L'\\';
+    out += parts[i];
+  }
+  if (endsInSeparator) {
+    if (!parts.empty()) out += L'\\';
+  } else {
+    while (out.size() > rootEnd && (out.back() == L'.' || out.back() == L' ')) out.pop_back();
+  }
+  return out;
+}
+
+// What the system's full-path resolution gives for `path` with the current
+// directory `cwd` (itself a full path, with or without a trailing separator).
+std::wstring FullWindowsPath(std::wstring_view path, std::wstring_view cwd) {
+  const auto sep = [](wchar_t c) { return IsSeparator(c, PathSyntax::Windows); };
+  if (IsDevicePath(path)) return std::wstring(path);
+  // A bare drive names that drive's current directory, written as a folder.
+  const bool endsInSeparator =
+      (!path.empty() && sep(path.back())) || (path.size() == 2 && HasDrive(path, PathSyntax::Windows));
+  std::wstring full;
+  if (path.size() >= 2 && sep(path[0]) && sep(path[1])) {
+    full = path;  // "\\server\share\..."
+  } else if (HasDrive(path, PathSyntax::Windows)) {
+    if (path.size() >= 3 && sep(path[2])) {
+      full = path;  // "C:\..."
+    } else if (HasDrive(cwd, PathSyntax::Windows) && SameDriveLetter(path[0], cwd[0])) {
+      full = std::wstring(cwd) + L'\\' + std::wstring(path.substr(2));  // "C:x" on the current drive
+    } else {
+      // "D:x" elsewhere: that drive's own current directory is not known here, and
+      // a drive without one resolves from its root.
+      full = std::wstring(path.substr(0, 2)) + L'\\' + std::wstring(path.substr(2));
+    }
+  } else if (!path.empty() && sep(path[0])) {
+    // "\x" hangs from the root of the current directory: its drive or its share.
+    if (HasDrive(cwd, PathSyntax::Windows)) {
+      full = std::wstring(cwd.substr(0, 2)) + std::wstring(path);
+    } else if (cwd.size() >= 2 && sep(cwd[0]) && sep(cwd[1])) {
+      full = std::wstring(cwd.substr(0, UncRootLength(cwd))) + L'\\' + std::wstring(path);
+    } else {
+      full = path;
+    }
+  } else {
+    full = std::wstring(cwd) + L'\\' + std::wstring(path);
+  }
+  return CollapseWindowsPath(full, endsInSeparator);
+}
+
 }  // namespace
 
 PathParts SplitPath(std::wstring_view path, PathSyntax syntax) {
@@ -71,6 +182,7 @@ bool IsAbsolutePath(std::wstring_view path, PathSyntax syntax) {
 
 std::wstring MakeAbsolutePath(std::wstring_view path, std::wstring_view currentDirectory,
                               PathSyntax syntax) {
+  if (syntax == PathSyntax::Windows) return FullWindowsPath(path, currentDirectory);
   if (IsAbsolutePath(path, syntax)) return std::wstring(path);
   const wchar_t sep = syntax == PathSyntax::Windows ? L'\\' : L'/';
   std::wstring joined(currentDirectory);

@@ -43,14 +43,20 @@ std::wstring RemoveExtension(std::wstring_view path, PathSyntax syntax = kNative
 std::wstring EnsureExtension(std::wstring_view path, std::wstring_view extension,
                              PathSyntax syntax = kNativePathSyntax);
 
+// True when `path` is anchored: Windows "C:..." or "\\...", POSIX "/...".
 bool IsAbsolutePath(std::wstring_view path, PathSyntax syntax = kNativePathSyntax);
-// `path` unchanged when absolute; else joined to `currentDirectory` with "." and
-// ".." resolved by name (no file system access).
+// By name alone, no file system access; `currentDirectory` is a full path.
+// Windows: the full path the system's own resolution (_wfullpath) gives: "\\x"
+// hangs from the current drive or share, "C:x" from the current directory on the
+// same drive and from the root of another, ".." stops at "C:\" or "\\server\share\".
+// POSIX: `path` unchanged when absolute; else joined to `currentDirectory` with "."
+// and ".." resolved by name.
 std::wstring MakeAbsolutePath(std::wstring_view path, std::wstring_view currentDirectory,
                               PathSyntax syntax);
-// The same against the process's current directory (empty on failure). On POSIX
-// ".." is resolved as the kernel does: the parent of a symbolic link is the parent
-// of what it points to, so the result names the file the path names.
+// The same against the process's current directory (empty on failure). Windows
+// resolves it as the system does; on POSIX ".." is resolved as the kernel does:
+// the parent of a symbolic link is the parent of what it points to, so the result
+// names the file the path names.
 std::wstring MakeAbsolutePath(std::wstring_view path);
 
 // Only "A" to "Z" are lowered: full-width letters and the rest stay.

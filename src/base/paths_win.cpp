@@ -21,10 +21,18 @@ std::wstring GetCurrentDirectoryPath() {
 }
 
 std::wstring MakeAbsolutePath(std::wstring_view path) {
-  if (IsAbsolutePath(path)) return std::wstring(path);
-  const std::wstring cwd = GetCurrentDirectoryPath();
-  if (cwd.empty()) return {};
-  return MakeAbsolutePath(path, cwd, kNativePathSyntax);
+  if (path.empty()) return GetCurrentDirectoryPath();  // as _wfullpath has it
+  const std::wstring terminated(path);
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(terminated.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (n == 0) return {};
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.assign(n, L'\0');  // n counts the terminator when the buffer was short
+  }
 }
 
 bool PathExists(const std::wstring& path) {

@@ -43,7 +43,7 @@ enum class Fate : unsigned char {
 // `memo`: what the last removal left, when it held just before `appended` (the
 // chats since added at the end) arrived; null for a walk over every chat.
 // `fates`: per appended chat, what the merge decided (empty: nothing).
-void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
+void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log, JobProgress& progress,
                       const std::shared_ptr<RemovalMemo>& memo,
                       const std::vector<xml::Node>& appended, const std::vector<Fate>& fates) {
   xml::Node root;
@@ -59,7 +59,7 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
   const std::vector<xml::Node>& walk = memo ? appended : all;
   const std::size_t n = checked + walk.size();
   // The ticks of the chats already checked come from the same counts as before.
-  ProgressTicksBefore(RemovalProgress(), checked, n, log);
+  ProgressTicksBefore(progress.removal, checked, n, log);
   std::size_t removed = 0;
   // A removed chat that holds elements may take chats counted here with it: the
   // numbers and the count would then describe chats the document no longer has.
@@ -77,7 +77,7 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
         ++removed;
       }
     }
-    ProgressTick(RemovalProgress(), checked + j, n, log);
+    ProgressTick(progress.removal, checked + j, n, log);
   }
   log(kDone);
   if (memoSound) {
@@ -90,7 +90,7 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log,
 }  // namespace
 
 void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
-                   LogCallback log) {
+                   LogCallback log, JobProgress& progress) {
   log(kMergeHeading);
   xml::Node baseRoot;
   if (xml::GetDocumentElement(base, baseRoot) < 0)
@@ -129,16 +129,27 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
     } else {
       xml::AppendChild(packet, chats[i]);
     }
-    ProgressTick(MergeProgress(), i, n, log);
+    ProgressTick(progress.merge, i, n, log);
   }
   log(kDone);
   // The appended chats are now the last chats of the base, in this order (each was
   // moved to the end of the root), so they are all the removal has to examine.
-  RemoveDuplicates(base, log, memo, chats, fates);
+  RemoveDuplicates(base, log, progress, memo, chats, fates);
+}
+
+void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
+                   LogCallback log) {
+  JobProgress progress;
+  MergeComments(added, base, log, progress);
+}
+
+void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log, JobProgress& progress) {
+  RemoveDuplicates(doc, log, progress, nullptr, {}, {});
 }
 
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log) {
-  RemoveDuplicates(doc, log, nullptr, {}, {});
+  JobProgress progress;
+  RemoveDuplicateComments(doc, log, progress);
 }
 
 void UpdateLastRes(const xml::DocumentHandle& doc) {

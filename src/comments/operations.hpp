@@ -13,13 +13,20 @@
 // UpdateLastRes changes the document only in its last step.
 #pragma once
 
+#include "comments/progress.hpp"
 #include "engine/xml_component.hpp"
 #include "base/log.hpp"
 
 namespace zantrel {
 
+// Progress ticks go against `progress`, the job's own last reported percentages.
+// The forms without it are jobs of their own: they take and hand back the
+// process-wide values around the one call.
+void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
+                   LogCallback log, JobProgress& progress);
 void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
                    LogCallback log);
+void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log, JobProgress& progress);
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log);
 void UpdateLastRes(const xml::DocumentHandle& doc);
 

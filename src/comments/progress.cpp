@@ -4,18 +4,16 @@
 
 namespace zantrel {
 
-void ProgressTick(std::atomic<int>& lastReported, std::size_t index, std::size_t count,
-                  LogCallback log) {
+void ProgressTick(int& lastReported, std::size_t index, std::size_t count, LogCallback log) {
   if (count == 0) return;
   const auto percent = static_cast<int>((100 * static_cast<unsigned long long>(index)) / count);
-  if (percent % 5 != 0) return;
-  if (lastReported.exchange(percent) == percent) return;
+  if (percent % 5 != 0 || percent == lastReported) return;
+  lastReported = percent;
   static const std::wstring kTick = L"%RAW%|";
   log(kTick);
 }
 
-void ProgressTicksBefore(std::atomic<int>& lastReported, std::size_t end, std::size_t count,
-                         LogCallback log) {
+void ProgressTicksBefore(int& lastReported, std::size_t end, std::size_t count, LogCallback log) {
   if (count == 0) return;
   for (unsigned long long m = 0; m < 100; m += 5) {
     // The first index whose percentage reaches m; it has percentage m exactly or
@@ -34,6 +32,17 @@ std::atomic<int>& MergeProgress() {
 std::atomic<int>& RemovalProgress() {
   static std::atomic<int> value{0};
   return value;
+}
+
+JobProgress::JobProgress()
+    : merge(MergeProgress().load()),
+      removal(RemovalProgress().load()),
+      takenMerge_(merge),
+      takenRemoval_(removal) {}
+
+JobProgress::~JobProgress() {
+  if (merge != takenMerge_) MergeProgress().store(merge);
+  if (removal != takenRemoval_) RemovalProgress().store(removal);
 }
 
 void ResetProgressTicks() {

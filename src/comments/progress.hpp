@@ -3,8 +3,13 @@
 //
 // Each operation has one process-wide last reported percentage that starts at 0
 // and is never reset, so the 0 % tick is skipped while the stored value is 0.
-// The values are atomic: two jobs at once do not corrupt them (their ticks may
-// interleave). Any thread; never throws beyond what the log callback does.
+// A job ticks against copies of its own (JobProgress): taken from the process-wide
+// values when it starts and handed back when it ends, so jobs one after another
+// carry the values on, and two jobs at once each tick as if they ran alone.
+//
+// Threads: JobProgress lives on the thread of its job and is used by it alone; the
+// process-wide values are atomic and may be read and written from any thread.
+// Never throws beyond what the log callback does.
 #pragma once
 
 #include <atomic>
@@ -15,16 +20,34 @@
 namespace zantrel {
 
 // Writes the tick for item `index` of `count` when the rule says so.
-void ProgressTick(std::atomic<int>& lastReported, std::size_t index, std::size_t count,
-                  LogCallback log);
+void ProgressTick(int& lastReported, std::size_t index, std::size_t count, LogCallback log);
 
 // The same as ProgressTick for every index from 0 to end - 1, without visiting
 // each: only the first index of each percentage can write a tick.
-void ProgressTicksBefore(std::atomic<int>& lastReported, std::size_t end, std::size_t count,
-                         LogCallback log);
+void ProgressTicksBefore(int& lastReported, std::size_t end, std::size_t count, LogCallback log);
 
+// The process-wide last reported percentages.
 std::atomic<int>& MergeProgress();
 std::atomic<int>& RemovalProgress();
+
+// One job's last reported percentages (scoped to the job: construct it when the
+// job starts, on the job's thread).
+class JobProgress {
+ public:
+  JobProgress();
+  // Hands back what this job changed; a value it never moved stays as another job
+  // may have left it.
+  ~JobProgress();
+  JobProgress(const JobProgress&) = delete;
+  JobProgress& operator=(const JobProgress&) = delete;
+
+  int merge;
+  int removal;
+
+ private:
+  int takenMerge_;
+  int takenRemoval_;
+};
 
 // Back to the state of a fresh process (tests and benchmarks only).
 void ResetProgressTicks();

@@ -61,6 +61,9 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
   // The later inputs are parsed ahead while this thread merges, and freed off it;
   // each still counts as read where its line is logged, and a failed read fails
   // the job there.
+  // The last reported percentages of this job alone, from where earlier jobs left
+  // them; handed back when the job ends, however it ends.
+  JobProgress progress;
   InputLoader later(inputs, 1);
   log(L"読み込み：" + GetFileNamePart(inputs[0]));
   DocumentHandle base;
@@ -69,7 +72,7 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
   for (std::size_t i = 1; i < n; ++i) {
     log(L"読み込み：" + GetFileNamePart(inputs[i]));
     DocumentHandle added = later.Take(i);
-    MergeComments(added, base, log);
+    MergeComments(added, base, log, progress);
     later.Dispose(std::move(added));
     // The first progress line has no blank before its parenthesis; the later ones do.
     log(i == 1 ? L"( 1 / " + Number(n - 1) + L" 完了)"

@@ -21,6 +21,7 @@ bool GetDroppedFiles(HDROP drop, std::vector<std::wstring>& files) {
 }
 
 void OnDropFiles(CWndMain& window, HDROP drop) {
+  const UniqueDrop owner(drop);
   std::vector<std::wstring> files;
   if (GetDroppedFiles(drop, files)) {
     if (files.size() >= 2) {
@@ -29,7 +30,6 @@ void OnDropFiles(CWndMain& window, HDROP drop) {
       AppendLog(L"結合するファイルを2つ以上一緒にD&Dして下さい");
     }
   }
-  DragFinish(drop);
 }
 
 }  // namespace zantrel

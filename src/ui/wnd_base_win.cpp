@@ -28,7 +28,15 @@ LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     if (HasDialogProc(hwnd)) return 0;
     return DefWindowProcW(hwnd, message, wParam, lParam);
   }
-  const LRESULT result = object->WindowProc(hwnd, message, wParam, lParam);
+  LRESULT result = 0;
+  try {
+    result = object->WindowProc(hwnd, message, wParam, lParam);
+  } catch (...) {
+    // Trap: an exception must never unwind into the system's message dispatch,
+    // which cannot pass it on (the process would end). The message counts as
+    // handled; a creation message that failed makes the creation fail.
+    result = message == WM_CREATE ? -1 : 0;
+  }
   if (message == WM_DESTROY) Detach(*object);
   return result;
 }

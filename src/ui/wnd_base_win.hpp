@@ -5,7 +5,9 @@
 // set when the first creation message arrives (WM_NCCREATE, WM_CREATE or
 // WM_INITDIALOG) and removed right after the object has handled WM_DESTROY.
 // Messages before the binding or after it go to DefWindowProcW. Main thread only;
-// the object must outlive its window.
+// the object must outlive its window. No exception leaves StaticWndProc: one that
+// escapes a WindowProc ends that message (0; -1 for WM_CREATE, 0 for WM_NCCREATE
+// so that creation fails).
 #pragma once
 
 #include <windows.h>

@@ -25,6 +25,11 @@ CWndMain::~CWndMain() {
 }
 
 LRESULT CWndMain::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == RunAppendMessage()) {
+    // A worker's log line, appended here in one piece; a forged one does nothing.
+    if (log_) log_->RunPendingAppend(lParam);
+    return 0;
+  }
   switch (message) {
     case WM_CREATE:
       return OnCreate(hwnd, *reinterpret_cast<CREATESTRUCTW*>(lParam));
@@ -43,9 +48,6 @@ LRESULT CWndMain::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       return 0;
     case WM_DROPFILES:
       OnDropFiles(*this, reinterpret_cast<HDROP>(wParam));
-      return 0;
-    case kRunAppendMessage:  // a worker's log line, appended here in one piece
-      (*reinterpret_cast<const std::function<void()>*>(lParam))();
       return 0;
     default:
       return DefWindowProcW(hwnd, message, wParam, lParam);

@@ -68,7 +68,7 @@ TEST(ProgressTick, FollowsTheFivePercentRuleAcrossCalls) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::atomic<int> last{0};
+    int last = 0;
     for (std::size_t call = 0; call < c.counts.size(); ++call) {
       test::LogCapture log;
       for (std::size_t i = 0; i < c.counts[call]; ++i) ProgressTick(last, i, c.counts[call], &AppendLog);
@@ -317,14 +317,14 @@ TEST(ProgressTick, ShortFormMatchesEveryIndex) {
   for (std::size_t count : {1u, 3u, 7u, 10u, 19u, 20u, 21u, 99u, 100u, 101u, 1234u}) {
     for (std::size_t end = 0; end <= count; end += (count / 7) + 1) {
       for (int start : {0, 5, 50, 95}) {
-        std::atomic<int> one{start}, all{start};
+        int one = start, all = start;
         test::LogCapture a;
         ProgressTicksBefore(one, end, count, &AppendLog);
         const std::wstring shortForm = a.Text();
         test::LogCapture b;
         for (std::size_t k = 0; k < end; ++k) ProgressTick(all, k, count, &AppendLog);
         EXPECT_EQ(shortForm, b.Text()) << count << " " << end << " " << start;
-        EXPECT_EQ(one.load(), all.load());
+        EXPECT_EQ(one, all);
       }
     }
   }

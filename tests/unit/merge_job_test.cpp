@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <regex>
+#include <thread>
 
 #include "comments/progress.hpp"
 #include "job/merge_job.hpp"
@@ -39,9 +43,11 @@ struct JobRun {
   bool saved = false;
 };
 
+// `freshProcess`: the last reported percentages start as in a new process; false
+// leaves them as earlier jobs left them.
 JobRun RunJob(const std::wstring& styleSheet, const std::wstring& output,
-              const std::vector<std::wstring>& inputs) {
-  ResetProgressTicks();
+              const std::vector<std::wstring>& inputs, bool freshProcess = true) {
+  if (freshProcess) ResetProgressTicks();
   test::LogCapture log;
   RecordingHost host;
   MergeJob job{inputs, output, styleSheet, &host, true, &AppendLog};
@@ -203,6 +209,157 @@ TEST_F(MergeJobTest, InputNamedAsOutputIsReplacedOnlyOnSuccess) {
   const JobRun run = RunJob(Sheet(), dir / L"a.xml", {dir / L"a.xml", dir / L"b.xml"});
   EXPECT_TRUE(run.saved);
   EXPECT_EQ(test::ChatNumbersOfFile(dir / L"a.xml"), (std::vector<std::string>{"1", "2", "3", "4"}));
+}
+
+TEST_F(MergeJobTest, JobsOneAfterAnotherCarryTheLastPercentagesOn) {
+  // The first job of a process skips the 0 % ticks; the next one starts from the
+  // 50 % of merging and the 80 % of removal that the first left, so it has them.
+  const Lines head = {L"", L"------------------------------", L"変換開始", L"読み込み：a.xml", L"読み込み：b.xml"};
+  const auto with = [&](const wchar_t* merging, const wchar_t* removal) {
+    Lines all = head;
+    for (const wchar_t* line : {merging, removal, L"( 1 / 1 完了)", L"XSLT読み込み：convert.xsl", L"XSLT適用中...",
+                                L"last_res値の設定", L"保存：out.xml", L"処理が完了しました"})
+      all.push_back(line);
+    all.push_back(std::wstring(L"開始時間：") + kAnyTime);
+    all.push_back(std::wstring(L"終了時間：") + kAnyTime);
+    return all;
+  };
+  const JobRun first = RunJob(Sheet(), Out(), {dir / L"a.xml", dir / L"b.xml"});
+  ExpectLog(first.lines, with(L"コメント結合中...| 完了", L"重複コメントの削除中...|||| 完了"));
+  EXPECT_EQ(MergeProgress().load(), 50);
+  EXPECT_EQ(RemovalProgress().load(), 80);
+  const JobRun second = RunJob(Sheet(), Out(), {dir / L"a.xml", dir / L"b.xml"}, false);
+  ExpectLog(second.lines, with(L"コメント結合中...|| 完了", L"重複コメントの削除中...||||| 完了"));
+  EXPECT_TRUE(first.saved && second.saved);
+}
+
+// Two threads that take turns at every log entry of their jobs, so that each job's
+// ticks fall between the other's.
+class TakingTurns {
+ public:
+  // Blocks until it is `party`'s turn or the other party has finished.
+  void Wait(int party) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return turn_ == party || finished_[1 - party]; });
+  }
+  // Hands the turn to the other party and waits for it to come back.
+  void Pass(int party) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      turn_ = 1 - party;
+    }
+    changed_.notify_all();
+    Wait(party);
+  }
+  void Finish(int party) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finished_[party] = true;
+      turn_ = 1 - party;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int turn_ = 0;
+  bool finished_[2] = {false, false};
+};
+
+// Each thread's log entries go to a list of its own (plain pointers: nothing to
+// destroy at thread exit).
+thread_local std::vector<std::wstring>* t_entries = nullptr;
+thread_local int t_party = -1;
+TakingTurns* g_turns = nullptr;
+
+void OwnLog(const std::wstring& text) {
+  t_entries->push_back(text);
+  if (g_turns != nullptr) g_turns->Pass(t_party);
+}
+
+bool IsTimeEntry(const std::wstring& entry) {
+  return entry.rfind(L"開始時間：", 0) == 0 || entry.rfind(L"終了時間：", 0) == 0;
+}
+
+// The ticks of each merge and each removal, in log order.
+std::vector<int> TicksPerCall(const Lines& entries) {
+  std::vector<int> ticks;
+  for (const auto& entry : entries) {
+    if (entry == L"%RAW%コメント結合中..." || entry == L"%RAW%重複コメントの削除中...") ticks.push_back(0);
+    if (entry == L"%RAW%|" && !ticks.empty()) ++ticks.back();
+  }
+  return ticks;
+}
+
+TEST_F(MergeJobTest, TwoJobsAtOnceEachTickAsIfAlone) {
+  // Different sizes: the two jobs' percentages differ at almost every chat.
+  const auto numbers = [](int from, int count) {
+    std::vector<test::Chat> chats;
+    for (int n = from; n < from + count; ++n) chats.push_back({std::to_string(n), "x"});
+    return CommentXml(chats);
+  };
+  WriteFile(dir / L"p1.xml", numbers(1, 300));
+  WriteFile(dir / L"p2.xml", numbers(151, 300));
+  WriteFile(dir / L"p3.xml", numbers(400, 61));
+  WriteFile(dir / L"q1.xml", numbers(1, 200));
+  WriteFile(dir / L"q2.xml", numbers(101, 350));
+  struct Job {
+    std::vector<std::wstring> inputs;
+    std::wstring output;
+  };
+  const Job jobs[2] = {{{dir / L"p1.xml", dir / L"p2.xml", dir / L"p3.xml"}, dir / L"p.xml"},
+                       {{dir / L"q1.xml", dir / L"q2.xml"}, dir / L"q.xml"}};
+  const auto run = [&](int party, Lines& entries) {
+    t_entries = &entries;
+    t_party = party;
+    bool saved = false;
+    try {
+      saved = RunMergeJob(Sheet(), &OwnLog, jobs[party].output, jobs[party].inputs);
+    } catch (...) {
+    }
+    t_entries = nullptr;
+    return saved;
+  };
+  const auto withoutTimes = [](Lines entries) {
+    entries.erase(std::remove_if(entries.begin(), entries.end(), IsTimeEntry), entries.end());
+    return entries;
+  };
+
+  Lines alone[2];
+  for (int party = 0; party < 2; ++party) {
+    ResetProgressTicks();
+    ASSERT_TRUE(run(party, alone[party]));
+  }
+
+  ResetProgressTicks();
+  TakingTurns turns;
+  g_turns = &turns;
+  Lines together[2];
+  bool saved[2] = {false, false};
+  std::vector<std::thread> threads;
+  for (int party = 0; party < 2; ++party) {
+    threads.emplace_back([&, party] {
+      const test::ComponentThread component;
+      turns.Wait(party);
+      saved[party] = run(party, together[party]);
+      turns.Finish(party);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  g_turns = nullptr;
+
+  for (int party = 0; party < 2; ++party) {
+    SCOPED_TRACE(party == 0 ? "first job" : "second job");
+    EXPECT_TRUE(saved[party]);
+    const std::vector<int> ticks = TicksPerCall(together[party]);
+    ASSERT_EQ(ticks.size(), party == 0 ? 4u : 2u);  // a merge and a removal per added file
+    for (int t : ticks) EXPECT_LE(t, 20);
+    const std::vector<int> lone = TicksPerCall(alone[party]);
+    EXPECT_GT(*std::max_element(lone.begin(), lone.end()), 0);  // there were ticks to disturb
+    EXPECT_EQ(ticks, lone);
+    EXPECT_EQ(withoutTimes(together[party]), withoutTimes(alone[party]));
+  }
 }
 
 TEST(TimeText, NoLeadingZerosAndFixedUnits) {

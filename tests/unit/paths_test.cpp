@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdlib>
+#endif
+
 #include "base/paths.hpp"
 #include "test_support.hpp"
 
@@ -49,17 +55,12 @@ TEST(Paths, ToLowerCopyLowersAsciiOnly) {
   EXPECT_EQ(ToLowerCopy(L".\uFF38\uFF2D\uFF2C\u00C9"), L".\uFF38\uFF2D\uFF2C\u00C9");
 }
 
-TEST(Paths, MakeAbsoluteResolvesAgainstTheGivenDirectory) {
+TEST(Paths, MakeAbsoluteResolvesPosixPathsAgainstTheGivenDirectory) {
   struct Case {
     PathSyntax syntax;
     std::wstring path, cwd, expected;
   };
   const Case cases[] = {
-      {PathSyntax::Windows, L"a.xml", L"C:\\Work", L"C:\\Work\\a.xml"},
-      {PathSyntax::Windows, L"..\\b.xml", L"C:\\Work\\sub", L"C:\\Work\\b.xml"},
-      {PathSyntax::Windows, L"C:\\x\\a.xml", L"C:\\Work", L"C:\\x\\a.xml"},
-      {PathSyntax::Windows, L"\\x\\a.xml", L"C:\\Work", L"\\x\\a.xml"},
-      {PathSyntax::Windows, L".\\.\\out", L"C:\\Work\\", L"C:\\Work\\out"},
       {PathSyntax::Posix, L"a.xml", L"/work", L"/work/a.xml"},
       {PathSyntax::Posix, L"../b.xml", L"/work/sub", L"/work/b.xml"},
       {PathSyntax::Posix, L"../../../b.xml", L"/work", L"/b.xml"},
@@ -72,6 +73,105 @@ TEST(Paths, MakeAbsoluteResolvesAgainstTheGivenDirectory) {
     EXPECT_EQ(MakeAbsolutePath(c.path, c.cwd, c.syntax), c.expected)
         << std::string(c.path.begin(), c.path.end());
 }
+
+// Windows full paths by name, as the system's resolution forms them. Each row: the
+// path, the current directory, the full path.
+TEST(Paths, MakeAbsoluteFormsWindowsFullPaths) {
+  struct Case {
+    const wchar_t* path;
+    const wchar_t* cwd;
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      // relative to the current directory
+      {L"a.xml", L"C:\\Work", L"C:\\Work\\a.xml"},
+      {L"a.xml", L"C:\\Work\\", L"C:\\Work\\a.xml"},
+      {L"a.xml", L"C:\\", L"C:\\a.xml"},
+      {L"..\\b.xml", L"C:\\Work\\sub", L"C:\\Work\\b.xml"},
+      {L".\\.\\out", L"C:\\Work\\", L"C:\\Work\\out"},
+      {L"sub/deeper/x.xml", L"C:\\Work", L"C:\\Work\\sub\\deeper\\x.xml"},
+      {L"out\\", L"C:\\Work", L"C:\\Work\\out\\"},
+      {L"", L"C:\\Work", L"C:\\Work"},
+      {L".", L"C:\\Work", L"C:\\Work"},
+      {L"..\\..\\..\\b.xml", L"C:\\Work\\sub", L"C:\\b.xml"},
+      // anchored at a drive
+      {L"C:\\x\\a.xml", L"C:\\Work", L"C:\\x\\a.xml"},
+      {L"D:/x/./y/../a.xml", L"C:\\Work", L"D:\\x\\a.xml"},
+      {L"C:\\x\\\\\\a.xml", L"C:\\Work", L"C:\\x\\a.xml"},
+      {L"C:\\..\\..\\a.xml", L"C:\\Work", L"C:\\a.xml"},
+      {L"C:\\x\\..", L"C:\\Work", L"C:\\"},
+      {L"C:\\x\\y\\..", L"C:\\Work", L"C:\\x"},
+      // root-relative: the root of the current drive or share
+      {L"\\x\\a.xml", L"C:\\Work", L"C:\\x\\a.xml"},
+      {L"/tmp/x.xml", L"Z:\\work", L"Z:\\tmp\\x.xml"},
+      {L"\\..\\a.xml", L"Z:\\work\\sub", L"Z:\\a.xml"},
+      {L"\\", L"Z:\\work", L"Z:\\"},
+      {L"\\x\\a.xml", L"\\\\server\\share\\dir", L"\\\\server\\share\\x\\a.xml"},
+      {L"/x/../../a.xml", L"\\\\server\\share\\dir", L"\\\\server\\share\\a.xml"},
+      {L"\\", L"\\\\server\\share\\dir", L"\\\\server\\share\\"},
+      // drive-relative: the same drive from the current directory, another from its root
+      {L"C:x.xml", L"C:\\Work", L"C:\\Work\\x.xml"},
+      {L"c:x.xml", L"C:\\Work", L"C:\\Work\\x.xml"},
+      {L"C:..\\x.xml", L"C:\\Work\\sub", L"C:\\Work\\x.xml"},
+      {L"C:", L"C:\\Work", L"C:\\Work\\"},
+      {L"D:", L"C:\\Work", L"D:\\"},
+      {L"D:x.xml", L"C:\\Work", L"D:\\x.xml"},
+      {L"D:..\\x.xml", L"C:\\Work", L"D:\\x.xml"},
+      {L"C:x.xml", L"\\\\server\\share\\dir", L"C:\\x.xml"},
+      // a share as the current directory
+      {L"a.xml", L"\\\\server\\share\\dir", L"\\\\server\\share\\dir\\a.xml"},
+      {L"a.xml", L"\\\\server\\share\\dir\\", L"\\\\server\\share\\dir\\a.xml"},
+      {L"..\\..\\..\\a.xml", L"\\\\server\\share\\dir", L"\\\\server\\share\\a.xml"},
+      // shares themselves
+      {L"\\\\server\\share\\a\\..\\b.xml", L"C:\\Work", L"\\\\server\\share\\b.xml"},
+      {L"//server/share/a/b.xml", L"C:\\Work", L"\\\\server\\share\\a\\b.xml"},
+      {L"\\\\server\\share\\..\\..\\b.xml", L"C:\\Work", L"\\\\server\\share\\b.xml"},
+      {L"\\\\server\\share\\a\\..", L"C:\\Work", L"\\\\server\\share\\"},
+      {L"\\\\server\\share", L"C:\\Work", L"\\\\server\\share"},
+      // trailing dots and blanks of names
+      {L"a.xml.", L"C:\\Work", L"C:\\Work\\a.xml"},
+      {L"a.xml . ", L"C:\\Work", L"C:\\Work\\a.xml"},
+      {L"dir.\\a.xml", L"C:\\Work", L"C:\\Work\\dir\\a.xml"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(MakeAbsolutePath(c.path, c.cwd, PathSyntax::Windows), c.expected)
+        << "path " << testing::PrintToString(std::wstring(c.path)) << " in "
+        << testing::PrintToString(std::wstring(c.cwd));
+}
+
+#ifdef _WIN32
+// The rules above are the platform's own: the same table through _wfullpath.
+TEST(Paths, MakeAbsoluteMatchesTheSystemsFullPath) {
+  test::TempDir dir;
+  const std::wstring cwd = dir.path() + L"sub";
+  test::MakeDirectory(cwd);
+  const test::CurrentDirectory cd(cwd);
+  const std::wstring drive = cwd.substr(0, 2);  // "C:" or the like
+  const wchar_t other = drive[0] == L'Q' ? L'R' : L'Q';
+  // Another drive's own current directory would show through: make sure it has none.
+  const std::wstring otherVariable = std::wstring(L"=") + other + L":";
+  ASSERT_EQ(GetEnvironmentVariableW(otherVariable.c_str(), nullptr, 0), 0u);
+  // Left out: a path that begins with '/'. Wine reads it as a Unix path first and
+  // answers with its own drive for the Unix root; Windows takes the current drive.
+  const std::wstring inputs[] = {
+      L"a.xml", L"..\\b.xml", L"..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\b.xml", L".\\.\\out",
+      L"sub/deeper/x.xml", L"out\\", L".", L"\\x\\a.xml", L"\\tmp/x.xml", L"\\..\\a.xml", L"\\",
+      drive + L"x.xml", drive + L"..\\x.xml", drive, drive + L"\\..\\..\\a.xml", drive + L"\\x\\..",
+      std::wstring(1, other) + L":x.xml", std::wstring(1, other) + L":..\\x.xml",
+      std::wstring(1, other) + L":/x/./y/../a.xml", std::wstring(1, other) + L":",
+      L"\\\\server\\share\\a\\..\\b.xml", L"//server/share/a/b.xml", L"\\\\server\\share\\..\\..\\b.xml",
+      L"\\\\server\\share\\a\\..", L"\\\\server\\share", L"a.xml.", L"a.xml . ", L"dir.\\a.xml",
+      L"C:\\x\\\\\\a.xml",
+  };
+  for (const auto& input : inputs) {
+    wchar_t buffer[MAX_PATH] = {};
+    ASSERT_NE(_wfullpath(buffer, input.c_str(), MAX_PATH), nullptr) << testing::PrintToString(input);
+    EXPECT_EQ(MakeAbsolutePath(input, GetCurrentDirectoryPath(), PathSyntax::Windows), buffer)
+        << testing::PrintToString(input);
+    EXPECT_EQ(MakeAbsolutePath(input), buffer) << testing::PrintToString(input);
+  }
+}
+#endif
 
 TEST(Paths, MakeAbsoluteUsesTheCurrentDirectoryNotTheExecutables) {
   test::TempDir dir;  // a folder that is surely not the test program's

@@ -80,6 +80,14 @@ std::vector<std::wstring> TempDir::Entries() const {
   return names;
 }
 
+#ifdef _WIN32
+ComponentThread::ComponentThread() { CoInitialize(nullptr); }
+ComponentThread::~ComponentThread() { CoUninitialize(); }
+#else
+ComponentThread::ComponentThread() = default;
+ComponentThread::~ComponentThread() = default;
+#endif
+
 void MakeDirectory(const std::wstring& path) { std::filesystem::create_directories(NativePath(path)); }
 
 void WriteFile(const std::wstring& path, const std::string& bytes) {

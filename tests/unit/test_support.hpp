@@ -39,6 +39,16 @@ class CurrentDirectory {
   std::wstring old_;
 };
 
+// A thread of a test that uses the XML component, for the object's lifetime: its
+// own COM apartment on Windows, as the program's worker threads have.
+class ComponentThread {
+ public:
+  ComponentThread();
+  ComponentThread(const ComponentThread&) = delete;
+  ComponentThread& operator=(const ComponentThread&) = delete;
+  ~ComponentThread();
+};
+
 void MakeDirectory(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& bytes);
 std::string ReadFile(const std::wstring& path);

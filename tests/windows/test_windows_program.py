@@ -13,6 +13,7 @@ import unittest
 import xml.etree.ElementTree as ET
 
 EXE = os.environ["ZANTREL_EXE"]
+POKE = os.environ["ZANTREL_POKE"]
 DATA = os.environ["ZANTREL_DATA"]
 WINE = os.environ["ZANTREL_WINE"]
 SCREENSHOT = os.environ["ZANTREL_SCREENSHOT"]
@@ -78,6 +79,55 @@ class WindowsProgram(unittest.TestCase):
         self.assertEqual(self.run_exe(d, "-hide", "夏[1].xml", "夏[2].xml"), 0)
         self.assertTrue(os.path.exists(os.path.join(d, "結合_夏.xml")))
         self.assertIn(["save", "結合_$title.xml"], ini_keys(os.path.join(d, "Zantrel.ini")))
+
+    def test_root_relative_paths_hang_from_the_current_drive(self):
+        # Under Wine the folder is on drive Z:, which is also the current drive.
+        d = self.folder()
+        for name, numbers in (("a.xml", [1, 2]), ("b.xml", [2, 3])):
+            with open(os.path.join(d, name), "w", encoding="utf-8") as f:
+                f.write(comment_xml(numbers))
+        slashes = d.rstrip("/") + "/"
+        backslashes = slashes.replace("/", "\\")
+        for root in (slashes, backslashes):
+            with self.subTest(root=root):
+                out = os.path.join(d, "out.xml")
+                if os.path.exists(out):
+                    os.remove(out)
+                code = self.run_exe(d, "-hide", root + "a.xml", root + "b.xml", "save=" + root + "out.xml")
+                self.assertEqual(code, 0)
+                root_element = ET.parse(out).getroot()
+                self.assertEqual([c.get("no") for c in root_element.iter("chat")], ["1", "2", "3"])
+
+    def test_foreign_messages_leave_the_job_alone(self):
+        # Another program posts the number the log's message once had and the log's
+        # registered message, with lParam 0 and a random one, while the job runs.
+        d = self.folder()
+        for name, numbers in (("a[1].xml", [1, 2, 3]), ("b[2].xml", [3, 4])):
+            with open(os.path.join(d, name), "w", encoding="utf-8") as f:
+                f.write(comment_xml(numbers))
+        proc = subprocess.Popen([WINE, os.path.join(d, "Zantrel.exe"), "a[1].xml", "b[2].xml",
+                                 "save=$title_all.xml"], cwd=d, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            poke = subprocess.run([WINE, POKE], cwd=d, stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=180)
+            self.assertEqual(poke.returncode, 0)
+            lines = poke.stdout.decode("utf-8").split("\r\n")
+            # After the command line as Wine passed it on:
+            self.assertEqual(lines[1:3], ["対象 : a[1].xml", "対象 : b[2].xml"])
+            self.assertTrue(lines[3].startswith("保存先 : ") and lines[3].endswith("\\a_all.xml"), lines[3])
+            self.assertEqual(lines[4:17], [
+                "", "------------------------------", "変換開始", "読み込み：a[1].xml", "読み込み：b[2].xml",
+                "コメント結合中...| 完了", "重複コメントの削除中...|||| 完了", "( 1 / 1 完了)",
+                "XSLT読み込み：convert.xsl", "XSLT適用中...", "last_res値の設定", "保存：a_all.xml",
+                "処理が完了しました"])
+            self.assertTrue(lines[17].startswith("開始時間：") and lines[18].startswith("終了時間："))
+            self.assertIsNone(proc.poll())  # still running, its window open
+            root = ET.parse(os.path.join(d, "a_all.xml")).getroot()
+            self.assertEqual([c.get("no") for c in root.iter("chat")], ["1", "2", "3", "4"])
+        finally:
+            proc.terminate()
+            proc.wait(timeout=30)
 
     def test_screenshot_after_a_job(self):
         if not os.environ.get("DISPLAY") or shutil.which("import") is None:

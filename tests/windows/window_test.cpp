@@ -7,13 +7,21 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
 #include <regex>
+#include <stdexcept>
+#include <thread>
 
 #include "base/settings.hpp"
 #include "comments/progress.hpp"
 #include "ui/drop_win.hpp"
 #include "job/intake.hpp"
+#include "base/paths.hpp"
 #include "base/text.hpp"
 #include "job/worker.hpp"
 #include "test_support.hpp"
@@ -98,6 +106,53 @@ TEST(Routing, BindsAtCreationAndLetsGoAfterDestroy) {
   EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_DESTROY)), object.seen.end());
   // After WM_DESTROY the binding is gone: WM_NCDESTROY went to DefWindowProcW.
   EXPECT_EQ(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_NCDESTROY)), object.seen.end());
+}
+
+// Throws from its WindowProc at one chosen message.
+class Thrower final : public CWndBase {
+ public:
+  explicit Thrower(UINT at) : at_(at) {}
+  LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override {
+    seen.push_back(message);
+    if (message == at_) throw std::runtime_error("thrown from a window procedure");
+    return CWndBase::WindowProc(hwnd, message, wParam, lParam);
+  }
+  std::vector<UINT> seen;
+
+ private:
+  UINT at_;
+};
+
+TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &StaticWndProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"ZantrelThrowerTest";
+  RegisterClassExW(&wc);
+  const auto create = [&](Thrower& object) {
+    return CreateWindowExW(0, wc.lpszClassName, L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                           wc.hInstance, &object);
+  };
+  // A creation message that throws makes the creation fail.
+  for (const UINT at : {static_cast<UINT>(WM_NCCREATE), static_cast<UINT>(WM_CREATE)}) {
+    Thrower object(at);
+    EXPECT_EQ(create(object), nullptr) << at;
+    EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), at), object.seen.end()) << at;
+  }
+  // Any other message ends as handled, and the window serves the next ones.
+  constexpr UINT kThrowing = WM_USER + 7;
+  Thrower object(kThrowing);
+  HWND hwnd = create(object);
+  ASSERT_NE(hwnd, nullptr);
+  EXPECT_EQ(SendMessageW(hwnd, kThrowing, 0, 0), 0);
+  PostMessageW(hwnd, kThrowing, 0, 0);
+  PumpMessages();
+  EXPECT_EQ(std::count(object.seen.begin(), object.seen.end(), kThrowing), 2);
+  SendMessageW(hwnd, WM_NULL, 0, 0);
+  EXPECT_EQ(object.seen.back(), static_cast<UINT>(WM_NULL));
+  DestroyWindow(hwnd);
+  EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), nullptr);
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -212,23 +267,18 @@ TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
   for (int n : next) EXPECT_EQ(n, kLines);
 }
 
-TEST_F(MainWindowTest, WholeJobServedByTheMessageLoop) {
-  ResetProgressTicks();
-  WriteFile(dir / L"a[1].xml", CommentXml({1, 2, 3}));
-  WriteFile(dir / L"b[2].xml", CommentXml({3, 4}));
-  WriteFile(dir / L"c[3].xml", CommentXml({4, 5}));
-  CWndMain window(L"Zantrel", settings_);
-  ASSERT_TRUE(RegisterWndClass(window));
-  ASSERT_TRUE(CreateWnd(window));
-  window.SetSavePattern(dir / L"$title_all.xml");
-  // The build places the bundled style sheet beside this test program too.
-  ASSERT_TRUE(SubmitJob({dir / L"c[3].xml", dir / L"a[1].xml", dir / L"b[2].xml"}, window));
+// Serves the window until a job has ended (at most 30 s), then lets the workers finish.
+void ServeUntilAJobEnded(const CWndMain& window) {
   for (int i = 0; i < 3000 && window.Outcome() == 2; ++i) {
     PumpMessages();
     Sleep(10);
   }
   PumpMessages();
   WaitForWorkers();
+}
+
+// The log of the job of WholeJobServedByTheMessageLoop and the file it saved.
+void ExpectTheThreeFileJob(const CWndMain& window, const TempDir& dir) {
   ASSERT_EQ(window.Outcome(), 0);
   const std::vector<std::wstring> lines = test::SplitLines(WindowText(window.LogControlHandle()));
   const std::vector<std::wstring> expected = {
@@ -244,6 +294,127 @@ TEST_F(MainWindowTest, WholeJobServedByTheMessageLoop) {
   EXPECT_TRUE(std::regex_match(lines[expected.size()], time));
   EXPECT_TRUE(std::regex_match(lines[expected.size() + 1], time));
   EXPECT_EQ(test::ChatNumbersOfFile(dir / L"c_all.xml"), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+}
+
+// Two large jobs at once: each writes at most twenty ticks per call, not one per
+// chat, so their log messages leave the window free to serve a close request, and
+// the jobs take about as long as they would one after the other.
+TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
+  ResetProgressTicks();
+  const auto numbers = [](int from, int count) {
+    std::vector<test::Chat> chats;
+    for (int n = from; n < from + count; ++n) chats.push_back({std::to_string(n), "x"});
+    return CommentXml(chats);
+  };
+  WriteFile(dir / L"a1.xml", numbers(1, 15000));
+  WriteFile(dir / L"a2.xml", numbers(7501, 15000));
+  WriteFile(dir / L"b1.xml", numbers(1, 12000));
+  WriteFile(dir / L"b2.xml", numbers(6001, 15000));
+  CWndMain window(L"Zantrel", settings_);
+  ASSERT_TRUE(RegisterWndClass(window));
+  ASSERT_TRUE(CreateWnd(window));
+  window.SetSavePattern(dir / L"$file_out.xml");
+  // Shown, as a user has it: every log message then also repaints the log.
+  ShowWindow(window.Handle(), SW_SHOWNOACTIVATE);
+  const auto now = [] { return std::chrono::steady_clock::now(); };
+  const auto since = [&](std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now() - start);
+  };
+  const auto submitted = now();
+  ASSERT_TRUE(SubmitJob({dir / L"a1.xml", dir / L"a2.xml"}, window));
+  ASSERT_TRUE(SubmitJob({dir / L"b1.xml", dir / L"b2.xml"}, window));
+  // Close once both jobs merge: both headings are in the log.
+  const auto bothMerging = [&] {
+    const std::wstring text = WindowText(window.LogControlHandle());
+    const std::wstring heading = L"コメント結合中...";
+    const std::size_t first = text.find(heading);
+    return first != std::wstring::npos && text.find(heading, first + 1) != std::wstring::npos;
+  };
+  while (!bothMerging() && since(submitted) < std::chrono::seconds(300)) {
+    PumpMessages();
+    Sleep(1);
+  }
+  ASSERT_TRUE(bothMerging()) << WideToUtf8(WindowText(window.LogControlHandle()));
+  const auto asked = now();
+  ASSERT_TRUE(PostMessageW(window.Handle(), WM_CLOSE, 0, 0));
+  // Served when the loop takes it from the queue: destroying a shown window then
+  // takes Wine's X11 driver up to two seconds of its own, whatever the jobs do.
+  std::optional<std::chrono::milliseconds> closing;
+  MSG msg;
+  while (window.Handle() != nullptr && since(asked) < std::chrono::seconds(300)) {
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
+    if (msg.message == WM_CLOSE && msg.hwnd == window.Handle()) closing = since(asked);
+    DispatchMessageW(&msg);
+  }
+  ASSERT_TRUE(closing.has_value());
+  WaitForWorkers();  // the jobs go on without the window and still save
+  const auto jobs = since(submitted);
+  std::printf("close served after %lld ms; both jobs done after %lld ms\n",
+              static_cast<long long>(closing->count()), static_cast<long long>(jobs.count()));
+  EXPECT_EQ(window.Handle(), nullptr);
+  // A user should not wait a second for the close, nor minutes for the jobs (a
+  // tick per chat makes them so); the bounds are five times and thirty times that
+  // to leave room for a loaded machine.
+  EXPECT_LT(*closing, std::chrono::seconds(5));
+  EXPECT_LT(jobs, std::chrono::seconds(60));
+  EXPECT_EQ(window.Outcome(), 0);
+  EXPECT_TRUE(PathExists(dir / L"a1_out.xml"));
+  EXPECT_TRUE(PathExists(dir / L"b1_out.xml"));
+  PumpMessages();
+}
+
+class JobWindowTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    ResetProgressTicks();
+    WriteFile(dir / L"a[1].xml", CommentXml({1, 2, 3}));
+    WriteFile(dir / L"b[2].xml", CommentXml({3, 4}));
+    WriteFile(dir / L"c[3].xml", CommentXml({4, 5}));
+    window_ = std::make_unique<CWndMain>(L"Zantrel", settings_);
+    ASSERT_TRUE(RegisterWndClass(*window_));
+    ASSERT_TRUE(CreateWnd(*window_));
+    window_->SetSavePattern(dir / L"$title_all.xml");
+  }
+  // The build places the bundled style sheet beside this test program too.
+  bool Submit() { return SubmitJob({dir / L"c[3].xml", dir / L"a[1].xml", dir / L"b[2].xml"}, *window_); }
+  std::unique_ptr<CWndMain> window_;  // made once the settings path is known
+};
+
+TEST_F(JobWindowTest, WholeJobServedByTheMessageLoop) {
+  ASSERT_TRUE(Submit());
+  ServeUntilAJobEnded(*window_);
+  ExpectTheThreeFileJob(*window_, dir);
+}
+
+// Any program may post to our window. Neither the message number the log once used
+// nor the log's own registered message may make the window run what lParam says.
+TEST_F(JobWindowTest, ForeignMessagesChangeNothing) {
+  bool forgedRan = false;
+  const std::function<void()> forged = [&] {
+    forgedRan = true;
+    AppendLog(L"forged");
+  };
+  std::mt19937_64 random(std::random_device{}());
+  const struct {
+    UINT message;
+    LPARAM lParam;
+  } foreign[] = {
+      {WM_APP + 1, 0},
+      {WM_APP + 1, static_cast<LPARAM>(random() | 1)},
+      {WM_APP + 1, reinterpret_cast<LPARAM>(&forged)},
+      {RunAppendMessage(), 0},
+      {RunAppendMessage(), static_cast<LPARAM>(random() | 1)},
+      {RunAppendMessage(), reinterpret_cast<LPARAM>(&forged)},
+  };
+  // Before the job, and again while its worker logs.
+  for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
+  PumpMessages();
+  ASSERT_TRUE(Submit());
+  for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
+  ServeUntilAJobEnded(*window_);
+  EXPECT_FALSE(forgedRan);
+  ExpectTheThreeFileJob(*window_, dir);
 }
 
 }  // namespace
