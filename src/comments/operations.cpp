@@ -11,10 +11,6 @@
 namespace zantrel {
 namespace {
 
-const std::wstring kMergeHeading = L"%RAW%コメント結合中...";
-const std::wstring kRemovalHeading = L"%RAW%重複コメントの削除中...";
-const std::wstring kDone = L" 完了";
-
 // What the last duplicate removal left behind, kept with the document itself: the
 // number of chats and the set of their numbers. Valid while the document's stamp
 // is unchanged, so the removal after the next merge only needs to look at the

@@ -13,10 +13,18 @@
 // UpdateLastRes changes the document only in its last step.
 #pragma once
 
+#include <string>
+
 #include "engine/xml_component.hpp"
 #include "ui/log.hpp"
 
 namespace zantrel {
+
+// The log texts of merging and duplicate removal (between each heading and
+// " 完了" come the ticks).
+inline const std::wstring kMergeHeading = L"%RAW%コメント結合中...";
+inline const std::wstring kRemovalHeading = L"%RAW%重複コメントの削除中...";
+inline const std::wstring kDone = L" 完了";
 
 void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
                    LogCallback log);
