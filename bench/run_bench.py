@@ -9,6 +9,8 @@ Workloads (generated with gen_workload.py, seed 1, overlap 0.5):
   W1  10 files x 20,000 chats
   W2  100 files x 2,000 chats
   W3  one file of 300,000 chats plus one small file of 2,000 chats (--big)
+  W4  4 files x 250,000 chats (large files: memory against the output's size)
+  W5  10 files x 500,000 chats (not run by default: needs several GiB for the peers)
 Tools, all on the same files in the same run, interleaved round by round:
   zantrel   the program (a snapshot of --bin and the convert.xsl beside it, so a
             rebuild during the run cannot change what is measured)
@@ -48,6 +50,8 @@ WORKLOADS = {
     "W2": {"desc": "100 files x 2,000 chats, overlap 0.5", "args": ["--files", "100", "--chats", "2000"]},
     "W3": {"desc": "1 file of 300,000 chats + 1 file of 2,000 chats, overlap 0.5",
            "args": ["--chats", "300000", "--big", "2000"]},
+    "W4": {"desc": "4 files x 250,000 chats, overlap 0.5", "args": ["--files", "4", "--chats", "250000"]},
+    "W5": {"desc": "10 files x 500,000 chats, overlap 0.5", "args": ["--files", "10", "--chats", "500000"]},
 }
 
 

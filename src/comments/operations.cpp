@@ -11,10 +11,6 @@
 namespace zantrel {
 namespace {
 
-const std::wstring kMergeHeading = L"%RAW%コメント結合中...";
-const std::wstring kRemovalHeading = L"%RAW%重複コメントの削除中...";
-const std::wstring kDone = L" 完了";
-
 // What the last duplicate removal left behind, kept with the document itself: the
 // number of chats and the set of their numbers. Valid while the document's stamp
 // is unchanged, so the removal after the next merge only needs to look at the
@@ -43,7 +39,7 @@ enum class Fate : unsigned char {
 // `memo`: what the last removal left, when it held just before `appended` (the
 // chats since added at the end) arrived; null for a walk over every chat.
 // `fates`: per appended chat, what the merge decided (empty: nothing).
-void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log, JobProgress& progress,
+void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log, TickState& progress,
                       const std::shared_ptr<RemovalMemo>& memo,
                       const std::vector<xml::Node>& appended, const std::vector<Fate>& fates) {
   xml::Node root;
@@ -90,7 +86,7 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log, JobProgre
 }  // namespace
 
 void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
-                   LogCallback log, JobProgress& progress) {
+                   LogCallback log, TickState& progress) {
   log(kMergeHeading);
   xml::Node baseRoot;
   if (xml::GetDocumentElement(base, baseRoot) < 0)
@@ -143,7 +139,7 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
   MergeComments(added, base, log, progress);
 }
 
-void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log, JobProgress& progress) {
+void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log, TickState& progress) {
   RemoveDuplicates(doc, log, progress, nullptr, {}, {});
 }
 

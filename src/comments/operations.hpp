@@ -14,6 +14,8 @@
 #pragma once
 
 #include "comments/progress.hpp"
+#include <string>
+
 #include "engine/xml_component.hpp"
 #include "base/log.hpp"
 
@@ -23,10 +25,16 @@ namespace zantrel {
 // The forms without it are jobs of their own: they take and hand back the
 // process-wide values around the one call.
 void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
-                   LogCallback log, JobProgress& progress);
+                   LogCallback log, TickState& progress);
+// The log texts of merging and duplicate removal (between each heading and
+// " 完了" come the ticks).
+inline const std::wstring kMergeHeading = L"%RAW%コメント結合中...";
+inline const std::wstring kRemovalHeading = L"%RAW%重複コメントの削除中...";
+inline const std::wstring kDone = L" 完了";
+
 void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
                    LogCallback log);
-void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log, JobProgress& progress);
+void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log, TickState& progress);
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log);
 void UpdateLastRes(const xml::DocumentHandle& doc);
 

@@ -35,10 +35,7 @@ std::atomic<int>& RemovalProgress() {
 }
 
 JobProgress::JobProgress()
-    : merge(MergeProgress().load()),
-      removal(RemovalProgress().load()),
-      takenMerge_(merge),
-      takenRemoval_(removal) {}
+    : TickState{MergeProgress().load(), RemovalProgress().load()}, takenMerge_(merge), takenRemoval_(removal) {}
 
 JobProgress::~JobProgress() {
   if (merge != takenMerge_) MergeProgress().store(merge);

@@ -30,9 +30,16 @@ void ProgressTicksBefore(int& lastReported, std::size_t end, std::size_t count, 
 std::atomic<int>& MergeProgress();
 std::atomic<int>& RemovalProgress();
 
+// Last reported percentages that ticks go against. A plain copy ticks without
+// effect on anyone else (a rebuild that must not show).
+struct TickState {
+  int merge = 0;
+  int removal = 0;
+};
+
 // One job's last reported percentages (scoped to the job: construct it when the
 // job starts, on the job's thread).
-class JobProgress {
+class JobProgress : public TickState {
  public:
   JobProgress();
   // Hands back what this job changed; a value it never moved stays as another job
@@ -40,9 +47,6 @@ class JobProgress {
   ~JobProgress();
   JobProgress(const JobProgress&) = delete;
   JobProgress& operator=(const JobProgress&) = delete;
-
-  int merge;
-  int removal;
 
  private:
   int takenMerge_;

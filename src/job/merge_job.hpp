@@ -17,8 +17,13 @@
 
 namespace zantrel {
 
+// Which way a job holds the merged comments. The result is the same; Compact,
+// where the job allows it, needs memory in proportion to the output only.
+enum class MergePath { Compact, WholeTree };
+
 bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
-                 const std::wstring& outputPath, std::vector<std::wstring> inputs);
+                 const std::wstring& outputPath, std::vector<std::wstring> inputs,
+                 MergePath path = MergePath::Compact);
 
 // "4月6日9時5分7秒": month, day, hour, minute, second without leading zeros.
 std::wstring FormatTimeText(const std::tm& local);

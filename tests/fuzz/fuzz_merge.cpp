@@ -1,5 +1,7 @@
 // libFuzzer target: two documents from one input, loaded as a job loads them,
-// then merged, cleaned of duplicates and given their last_res.
+// then merged, cleaned of duplicates and given their last_res; then the same two
+// files as a whole job, once on the compact path and once on the whole tree,
+// which must save the same bytes and write the same log (a difference aborts).
 //
 // Input layout: byte 0 chooses where the rest splits into the base document and
 // the added document. Documents go through a file so that the whole load path
@@ -8,12 +10,18 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <regex>
 #include <string>
 
 #include "comments/operations.hpp"
+#include "comments/progress.hpp"
 #include "engine/documents.hpp"
+#include "base/paths.hpp"
 #include "base/text.hpp"
 #include "base/text_log_view.hpp"
+#include "job/merge_job.hpp"
 
 namespace {
 
@@ -31,6 +39,40 @@ std::wstring WriteScratch(const char* name, const std::uint8_t* data, std::size_
     std::fclose(f);
   }
   return Utf8ToWide(path);
+}
+
+std::string ReadAll(const std::wstring& path) {
+  std::string bytes;
+  if (std::FILE* f = std::fopen(WideToNative(path).c_str(), "rb")) {
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+// One job over the two files on the given path: its log without the time texts,
+// and the saved bytes (nothing when not saved).
+std::pair<std::wstring, std::optional<std::string>> Job(const std::wstring& sheet, const std::wstring& base,
+                                                        const std::wstring& added, MergePath path) {
+  static const std::wregex times(L"(開始時間|終了時間)：[^\r\n]*");
+  const std::wstring output = GetDirectoryPart(base) + L"out.xml";
+  std::remove(WideToNative(output).c_str());
+  ResetProgressTicks();
+  TextLogView view;
+  SetLogTarget(&view);
+  try {
+    RunMergeJob(sheet, &AppendLog, output, {base, added}, path);
+  } catch (const ComError& error) {
+    WriteComErrorReport(error, &AppendLog);
+  } catch (const std::exception& error) {
+    WriteCallTextErrorReport(error, &AppendLog);
+  }
+  SetLogTarget(nullptr);
+  std::optional<std::string> saved;
+  if (PathExists(output)) saved = ReadAll(output);
+  return {std::regex_replace(view.Text(), times, L"$1"), saved};
 }
 
 }  // namespace
@@ -54,5 +96,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ComError&) {
   } catch (const std::exception&) {
   }
+  base.reset();
+  added.reset();
+
+  static const std::wstring sheet = [] {
+    const std::string text = ReadAll(Utf8ToWide(ZANTREL_STYLE_SHEET));
+    return WriteScratch("convert.xsl", reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  }();
+  if (Job(sheet, basePath, addedPath, MergePath::Compact) != Job(sheet, basePath, addedPath, MergePath::WholeTree)) {
+    std::fprintf(stderr, "the compact path and the whole tree differ\n");
+    std::abort();
+  }
+  SetLogTarget(&view);
   return 0;
 }

@@ -27,11 +27,13 @@
 #include <cstdio>
 #include <cctype>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <optional>
 
 #include "engine/file_io.hpp"
 #include "engine/xml_component.hpp"
+#include "engine/libxml/xml_stream.hpp"
 #include "base/paths.hpp"
 #include "base/text.hpp"
 
@@ -146,6 +148,8 @@ class ErrorScope {
 struct InputParse {
   bool refusedDtd = false;
   bool namespaces = false;  // any namespace declared or used
+  ElementEndObserver* observer = nullptr;
+  std::exception_ptr observerFailure;  // thrown again once the parser is out
 };
 
 // The local file a style sheet's URL names: "file:" URLs lose their scheme (and
@@ -237,6 +241,22 @@ void StartElementNoticingNamespaces(void* ctx, const xmlChar* localname, const x
   }
   xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount,
                         defaultedCount, attributes);
+}
+
+// Lets the observer see the element the parser has just closed.
+void EndElementObserved(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  xmlNode* ended = ctxt->node;
+  xmlSAX2EndElementNs(ctx, localname, prefix, uri);
+  auto* mark = static_cast<InputParse*>(ctxt->_private);
+  if (mark == nullptr || mark->observer == nullptr || ended == nullptr || mark->observerFailure) return;
+  try {
+    mark->observer->ElementEnded(ended);
+  } catch (...) {
+    // Never through the parser: kept, the parse stopped, thrown after it.
+    mark->observerFailure = std::current_exception();
+    xmlStopParser(ctxt);
+  }
 }
 
 // A document type declaration ends the parse at once: no entity of it is ever read.
@@ -425,7 +445,7 @@ bool TooManyAttributes(const std::string& bytes) {
 }
 
 bool Parse(Document& target, const std::string& bytes, const char* url, const char* encoding,
-           LoadPolicy policy) {
+           LoadPolicy policy, ElementEndObserver* observer = nullptr) {
   ErrorScope errors;
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
   if (TooManyAttributes(bytes)) return false;
@@ -438,6 +458,8 @@ bool Parse(Document& target, const std::string& bytes, const char* url, const ch
     ctxt->_private = &mark;
     ctxt->sax->internalSubset = &RefuseDocumentType;
     ctxt->sax->startElementNs = &StartElementNoticingNamespaces;
+    mark.observer = observer;
+    if (observer != nullptr) ctxt->sax->endElementNs = &EndElementObserved;
   } else {
     // Style sheets are the user's own files: entities are expanded (within the
     // library's amplification limits), external DTDs are not fetched.
@@ -445,6 +467,7 @@ bool Parse(Document& target, const std::string& bytes, const char* url, const ch
   }
   DocPtr parsed(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url,
                                   encoding, options));
+  if (mark.observerFailure) std::rethrow_exception(mark.observerFailure);
   // Namespace errors and an encoding declaration that contradicts the byte-order
   // mark leave libxml2's result standing; they still make the document malformed.
   if (!parsed || mark.refusedDtd || !ctxt->wellFormed || !ctxt->nsWellFormed ||
@@ -480,6 +503,17 @@ bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy pol
   return Parse(doc, bytes, WideToNative(path).c_str(), nullptr, policy);
 }
 
+bool LoadObserved(const DocumentHandle& handle, const std::wstring& path, ElementEndObserver& observer) {
+  Document& doc = Require(handle);
+  std::string bytes;
+  if (!ReadRegularFile(path, bytes)) return false;
+  return Parse(doc, bytes, WideToNative(path).c_str(), nullptr, LoadPolicy::Input, &observer);
+}
+
+bool IsNamespaceFree(const DocumentHandle& handle) noexcept { return handle && handle->namespaceFree; }
+
+xmlDoc* Tree(const DocumentHandle& handle) noexcept { return handle ? handle->doc.get() : nullptr; }
+
 bool LoadXml(const DocumentHandle& handle, const std::wstring& text, LoadPolicy policy) {
   Document& doc = Require(handle);
   // The text is already characters: a declared encoding must not reinterpret it.
@@ -500,7 +534,7 @@ int WriteToSink(void* context, const char* buffer, int length) noexcept {
 
 }  // namespace
 
-void Save(const DocumentHandle& handle, const std::wstring& path) {
+void SaveSpliced(const DocumentHandle& handle, const std::wstring& path, const Splice& splice) {
   Document& doc = Require(handle);
   ErrorScope errors;
   // Streamed into the temporary file: no second copy of a large output in memory.
@@ -521,7 +555,24 @@ void Save(const DocumentHandle& handle, const std::wstring& path) {
       throw ComError(kEOutOfMemory);
     }
     int status = 0;
-    if (doc.outputStyle) {
+    if (splice && doc.outputStyle) {
+      // The text as the sheet serialises it, still UTF-8: escaping does not depend
+      // on the buffer's encoder, so encoding the spliced text gives the same bytes.
+      OutputBufferPtr text(xmlAllocOutputBuffer(nullptr));
+      if (!text) throw ComError(kEOutOfMemory);
+      status = xsltSaveResultTo(text.get(), doc.doc.get(), doc.outputStyle.get());
+      if (status >= 0 && text->error == 0) {
+        const std::string_view serialised(reinterpret_cast<const char*>(xmlOutputBufferGetContent(text.get())),
+                                          xmlOutputBufferGetSize(text.get()));
+        splice(serialised, [&](std::string_view piece) {
+          if (xmlOutputBufferWrite(out.get(), static_cast<int>(piece.size()), piece.data()) < 0)
+            throw ComError(kEFail, errors.Description(L"the document could not be written"));
+        });
+      } else {
+        status = -1;
+      }
+      if (xmlOutputBufferClose(out.release()) < 0) status = -1;
+    } else if (doc.outputStyle) {
       status = xsltSaveResultTo(out.get(), doc.doc.get(), doc.outputStyle.get());
       // Closing flushes; its result tells whether every piece reached the sink.
       if (xmlOutputBufferClose(out.release()) < 0) status = -1;
@@ -531,6 +582,8 @@ void Save(const DocumentHandle& handle, const std::wstring& path) {
     if (status < 0) throw ComError(kEFail, errors.Description(L"the document could not be written"));
   });
 }
+
+void Save(const DocumentHandle& handle, const std::wstring& path) { SaveSpliced(handle, path, nullptr); }
 
 namespace {
 
@@ -620,6 +673,20 @@ bool IsIdentityStyleSheet(const xmlDoc* sheet) {
 }
 
 }  // namespace
+
+std::optional<std::string> PlainCopyOutputEncoding(const DocumentHandle& styleHandle) {
+  Document& styleDoc = Require(styleHandle);
+  if (!IsIdentityStyleSheet(styleDoc.doc.get())) return std::nullopt;
+  ErrorScope errors;
+  DocPtr copy(xmlCopyDoc(styleDoc.doc.get(), 1));
+  if (!copy) throw ComError(kEOutOfMemory);
+  StylesheetPtr compiled(xsltParseStylesheetDoc(copy.get()));
+  if (!compiled) return std::nullopt;
+  copy.release();  // owned by the compiled sheet
+  const xmlChar* encoding = nullptr;
+  XSLT_GET_IMPORT_PTR(encoding, compiled.get(), encoding)
+  return encoding == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(encoding));
+}
 
 void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHandle& styleHandle,
                            const DocumentHandle& destinationHandle, SourceAfter sourceAfter) {

@@ -1,0 +1,60 @@
+// What the compact merge path needs of the libxml2 back end beyond the shared
+// component interface: an input load that lets a caller see (and shrink) each
+// element as the parser closes it, the style-sheet and namespace facts that decide
+// whether a job's transform is a plain copy, raw access to a tree, and a save that
+// lets the caller splice bytes into the serialised document.
+//
+// libxml2 build only. Worker thread of a job, like the component itself.
+// Ownership: documents stay with their handles; an observer owns nothing it sees.
+// Failures: as Load and Save of the component (load answers false, save throws
+// ComError); an exception thrown by an observer passes out of LoadObserved.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/xml_component.hpp"
+
+namespace zantrel::xml {
+
+// Called for every element of an input as its end tag is parsed, with the element
+// still in the tree. It may free the element's content and attributes, or take the
+// element out of the tree and free it when it is not its parent's first or last
+// child. Trap: the parser keeps appending text to its current node's last child,
+// so a text node must never become a last child behind its back.
+class ElementEndObserver {
+ public:
+  virtual void ElementEnded(xmlNode* element) = 0;
+
+ protected:
+  ~ElementEndObserver() = default;
+};
+
+// Load with the input policy, the same parser, options and refusals as Load.
+bool LoadObserved(const DocumentHandle& doc, const std::wstring& path, ElementEndObserver& observer);
+
+// True when the loaded document declares or uses no namespace anywhere: only such
+// a source is handed over as it is by a plain-copy style sheet.
+bool IsNamespaceFree(const DocumentHandle& doc) noexcept;
+
+// The tree behind a handle (null for an empty handle). Valid while the handle
+// holds it; changes through it do not move ModificationStamp.
+xmlDoc* Tree(const DocumentHandle& doc) noexcept;
+
+// For a loaded style sheet that copies its source unchanged (the bundled
+// convert.xsl): the encoding of its xsl:output ("" when it names none). Empty for
+// any other sheet, and for one that does not compile.
+std::optional<std::string> PlainCopyOutputEncoding(const DocumentHandle& styleSheet);
+
+// Save as the component saves a transform result, except that the document's
+// serialised text (UTF-8, before the output encoding) goes through `splice`, which
+// hands every piece of the final text to `write` in order.
+using SpliceWrite = std::function<void(std::string_view)>;
+using Splice = std::function<void(std::string_view serialised, const SpliceWrite& write)>;
+void SaveSpliced(const DocumentHandle& doc, const std::wstring& path, const Splice& splice);
+
+}  // namespace zantrel::xml

@@ -1,0 +1,290 @@
+// The compact merge path against the whole tree: the same jobs through both, and
+// the saved bytes, every log line and the outcome must be the same.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "comments/progress.hpp"
+#include "job/merge_job.hpp"
+#include "base/paths.hpp"
+#include "base/text.hpp"
+#include "test_support.hpp"
+
+namespace zantrel {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+// One job: input files (bytes) and the style sheet it runs with.
+struct Job {
+  std::vector<std::string> files;
+  std::string sheet;
+};
+
+// What a job leaves behind: its log (time texts masked), the saved bytes or
+// nothing, and whether the driver went through.
+struct Outcome {
+  std::vector<std::wstring> log;
+  std::optional<std::string> saved;
+  bool finished = false;
+  bool operator==(const Outcome&) const = default;
+};
+
+std::vector<std::wstring> Masked(std::vector<std::wstring> lines) {
+  for (auto& line : lines)
+    for (const wchar_t* head : {L"開始時間：", L"終了時間："})
+      if (line.rfind(head, 0) == 0) line = head;
+  return lines;
+}
+
+// Runs the jobs one after another in a fresh tick state (the last reported
+// percentages carry from job to job), catching as the worker thread does.
+std::vector<Outcome> RunJobs(const std::vector<Job>& jobs, MergePath path) {
+  ResetProgressTicks();
+  std::vector<Outcome> outcomes;
+  for (const Job& job : jobs) {
+    TempDir dir;
+    WriteFile(dir / L"convert.xsl", job.sheet);
+    std::vector<std::wstring> inputs;
+    for (std::size_t i = 0; i < job.files.size(); ++i) {
+      inputs.push_back(dir / (L"in" + std::to_wstring(i) + L".xml"));
+      WriteFile(inputs.back(), job.files[i]);
+    }
+    Outcome outcome;
+    {
+      test::LogCapture log;
+      try {
+        outcome.finished = RunMergeJob(dir / L"convert.xsl", &AppendLog, dir / L"out.xml", inputs, path);
+      } catch (const ComError& error) {
+        WriteComErrorReport(error, &AppendLog);
+      } catch (const std::exception& error) {
+        WriteCallTextErrorReport(error, &AppendLog);
+      }
+      outcome.log = Masked(log.Lines());
+    }
+    if (PathExists(dir / L"out.xml")) outcome.saved = test::ReadFile(dir / L"out.xml");
+    outcomes.push_back(std::move(outcome));
+  }
+  return outcomes;
+}
+
+std::string Describe(const std::vector<Job>& jobs, const std::vector<Outcome>& a, const std::vector<Outcome>& b) {
+  std::string text;
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    text += "--- job " + std::to_string(j) + "\n";
+    for (const auto& f : jobs[j].files) text += "[" + f + "]\n";
+    for (const auto* o : {&a[j], &b[j]}) {
+      text += o == &a[j] ? "compact:\n" : "whole tree:\n";
+      for (const auto& l : o->log) text += WideToUtf8(l) + "\n";
+      text += o->saved ? *o->saved : std::string("(not saved)\n");
+    }
+  }
+  return text;
+}
+
+const std::string kSheetHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n";
+const std::string kCopy =
+    "  <xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates select=\"@*|node()\"/>"
+    "</xsl:copy></xsl:template>\n  <xsl:template match=\"processing-instruction('xml')\"/>\n";
+
+std::string Sheet(const std::string& output, const std::string& extra = {}) {
+  return kSheetHead + output + kCopy + extra + "</xsl:stylesheet>\n";
+}
+
+// Random comment files of every shape the tool meets, the odd ones included.
+class JobMaker {
+ public:
+  explicit JobMaker(unsigned seed) : random_(seed) {}
+
+  Job Make() {
+    Job job;
+    const int files = 2 + Pick(4);
+    for (int f = 0; f < files; ++f) job.files.push_back(File(f == 0));
+    job.sheet = MakeSheet();
+    return job;
+  }
+
+ private:
+  int Pick(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
+  bool Chance(int percent) { return Pick(100) < percent; }
+
+  std::string MakeSheet() {
+    switch (Pick(12)) {
+      case 0: return Sheet("<xsl:output method=\"xml\" encoding=\"Shift_JIS\" indent=\"yes\"/>\n");
+      case 1: return Sheet("<xsl:output method=\"xml\" indent=\"yes\"/>\n");
+      case 2: return Sheet("<xsl:output method=\"xml\" encoding=\"UTF-8\" indent=\"no\"/>\n");
+      case 3: return Sheet("<xsl:output encoding=\"UTF-8\" omit-xml-declaration=\"yes\" indent=\"yes\"/>\n");
+      case 4:  // not a plain copy: the whole tree on both sides
+        return Sheet("<xsl:output method=\"xml\" encoding=\"UTF-8\" indent=\"yes\"/>\n",
+                     "  <xsl:template match=\"chat[@no='3']\"/>\n");
+      default: return test::ReadFile(ZANTREL_STYLE_SHEET);
+    }
+  }
+
+  std::string Number(bool malformed) {
+    if (malformed) return Chance(50) ? "x" + std::to_string(Pick(9)) : " " + std::to_string(Pick(9));
+    const int r = Pick(100);
+    if (r < 10) return "00" + std::to_string(Pick(30));        // leading zeros
+    if (r < 12) return "+" + std::to_string(Pick(30));
+    if (r < 14) return "-" + std::to_string(Pick(3));
+    if (r < 15) return "4294967297";
+    return std::to_string(Pick(40));
+  }
+
+  std::string Text(bool sjis) {
+    static const char* const kUtf8[] = {"始まった！", "花火", "①髙", "ドーン", "a&amp;b", "&lt;x&gt;",
+                                        "&#13;cr", "tab\there", "'q' \"d\"", "~\\", "  "};
+    static const char* const kSjis[] = {"\x8e\x6e\x82\xdc\x82\xc1\x82\xbd\x81\x49", "\x89\xd4\x89\xce",
+                                        "\x87\x40\xee\xe0", "\x83\x68\x81\x5b\x83\x93", "a&amp;b", "~\\"};
+    if (Chance(15)) return "";
+    if (Chance(5)) return "<![CDATA[<raw> & ]]>";
+    return sjis ? kSjis[Pick(6)] : kUtf8[Pick(11)];
+  }
+
+  // `odd`: the file may hold chats with more than text inside.
+  std::string Chat(bool sjis, bool odd, bool namespaces, bool malformed = false) {
+    std::string attrs;
+    if (Chance(30)) attrs += " vpos=\"" + std::to_string(Pick(9999)) + "\"";
+    if (malformed || !Chance(4)) attrs += " no=\"" + Number(malformed) + "\"";
+    if (Chance(20)) attrs += " mail=\"" + std::string(sjis ? "\x89\xd4" : "花 &quot;&amp;&lt;&#10;") + "\"";
+    if (namespaces && Chance(30)) attrs += " x:odd=\"1\"";
+    if (odd && Chance(3)) attrs += " xml:lang=\"ja\"";
+    const std::string head = "<chat" + attrs;
+    const int shape = odd ? Pick(100) : 23 + Pick(77);
+    if (shape < 15) return head + "/>";
+    if (shape < 18) return head + "><b>bold</b>" + Text(sjis) + "</chat>";
+    if (shape < 20) return head + "><!-- note -->" + Text(sjis) + "</chat>";
+    if (shape < 21) return head + "><?pi data?></chat>";
+    if (shape < 23) return head + ">" + Text(sjis) + Chat(sjis, odd, namespaces) + "</chat>";
+    if (shape < 35) return head + "/>";
+    return head + ">" + Text(sjis) + "</chat>";
+  }
+
+  std::string File(bool base) {
+    if (Chance(2)) return "";                                        // empty file
+    if (Chance(2)) return "<packet><chat no=\"1\">cut";              // malformed
+    const bool sjis = Chance(15);
+    const bool namespaces = Chance(4);
+    const bool odd = Chance(6);  // chats holding elements, comments, chats
+    const bool mixed = Chance(8);  // text, comments and groups between the chats
+    const bool pretty = Chance(60);
+    const std::string nl = pretty ? "\n  " : "";
+    std::string out;
+    if (sjis) {
+      out += "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n";
+    } else if (Chance(70)) {
+      out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    } else if (Chance(20)) {
+      out += "\xEF\xBB\xBF";
+    }
+    if (Chance(5)) out += "<!-- before -->\n";
+    if (Chance(3)) out += "<?top here?>\n";
+    std::string root = "packet";
+    if (base && Chance(3)) root = "root";
+    out += "<" + root;
+    if (namespaces) out += Chance(50) ? " xmlns:x=\"urn:x\"" : " xmlns=\"urn:d\"";
+    if (Chance(10)) out += " version=\"20061206\"";
+    out += ">";
+    const bool threadLast = Chance(10);
+    const std::string thread = Chance(92) ? "<thread thread=\"1\" last_res=\"" + std::to_string(Pick(99)) +
+                                                "\" ticket=\"0x1\"/>"
+                                          : "";
+    if (!threadLast) out += nl + thread;
+    const bool duplicatesOnly = Chance(5);
+    const int chats = duplicatesOnly ? 3 : Pick(Chance(10) ? 60 : 25);
+    const int malformedAt = Chance(8) ? Pick(chats + 1) : -1;
+    for (int c = 0; c < chats; ++c) {
+      out += nl;
+      const int r = mixed ? Pick(100) : 100;
+      if (r < 10) out += "<!-- between -->" + nl;
+      else if (r < 15) out += "<?keep this?>" + nl;
+      else if (r < 20) out += "text under packet" + nl;
+      else if (r < 23) out += "<![CDATA[cdata]]>" + nl;
+      if (duplicatesOnly) {
+        out += "<chat no=\"1\">dup</chat>";
+      } else if (mixed && Chance(base ? 5 : 20)) {
+        out += "<group>" + Chat(sjis, odd, namespaces) + "</group>";
+      } else {
+        out += Chat(sjis, odd, namespaces, c == malformedAt);
+      }
+    }
+    if (threadLast) out += nl + thread;
+    if (mixed && Chance(30)) out += "tail text";
+    out += (pretty ? "\n" : "") + std::string("</") + root + ">";
+    if (Chance(5)) out += "\n<!-- after -->";
+    out += "\n";
+    return out;
+  }
+
+  std::mt19937 random_;
+};
+
+// Hundreds of random jobs, in pairs so that the carried tick state is compared too.
+TEST(CompactMerge, SameBytesLogsAndOutcomeAsTheWholeTree) {
+  constexpr int kPairs = 200;
+  for (int pair = 0; pair < kPairs; ++pair) {
+    JobMaker maker(static_cast<unsigned>(pair) * 7919u + 13u);
+    const std::vector<Job> jobs = {maker.Make(), maker.Make()};
+    const auto compact = RunJobs(jobs, MergePath::Compact);
+    const auto whole = RunJobs(jobs, MergePath::WholeTree);
+    ASSERT_EQ(compact, whole) << "seed pair " << pair << "\n" << Describe(jobs, compact, whole);
+  }
+}
+
+// The shapes the path must get right, each on its own.
+TEST(CompactMerge, ShapesOneByOne) {
+  const std::string plain = test::ReadFile(ZANTREL_STYLE_SHEET);
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;
+  };
+  const Case cases[] = {
+      {"duplicates across files and inside the base",
+       {"<packet><thread/><chat no=\"1\">a</chat><chat no=\"1\">b</chat><chat no=\"2\"/></packet>",
+        "<packet><chat no=\"2\">c</chat><chat no=\"007\">d</chat></packet>",
+        "<packet><chat no=\"7\">e</chat><chat>f</chat><chat no=\"0\">g</chat></packet>"}},
+      {"malformed number in the base fails at the first removal",
+       {"<packet><thread/><chat no=\"1\"/><chat no=\"1e3\"/></packet>", "<packet><chat no=\"2\"/></packet>"}},
+      {"malformed number in the third file fails at its own tick",
+       {"<packet><thread/><chat no=\"1\"/></packet>",
+        "<packet><chat no=\"2\"/><chat no=\"3\"/></packet>",
+        "<packet><chat no=\"4\"/><chat no=\"5\"/><chat no=\" 6\"/><chat no=\"7\"/></packet>"}},
+      {"a duplicate nested below packet in the base",
+       {"<packet><thread/><chat no=\"1\"/><g><chat no=\"1\"/></g></packet>", "<packet><chat no=\"2\"/></packet>"}},
+      {"chats nested in chats", {"<packet><thread/></packet>", "<p><chat no=\"1\">a<chat no=\"2\">b</chat>c</chat></p>"}},
+      {"text under packet turns the layout off",
+       {"<packet>lead<thread/><chat no=\"1\">a</chat>x<chat no=\"2\"/></packet>",
+        "<packet><chat no=\"3\">b</chat></packet>"}},
+      {"runs split by comments and a thread after the chats",
+       {"<packet><chat no=\"1\"/><!--c--><chat no=\"2\"/><chat no=\"1\"/><?pi x?><chat no=\"2\"/><thread/></packet>",
+        "<packet><chat no=\"3\"/></packet>"}},
+      {"blank text before the end of packet",
+       {"<packet><thread/><chat no=\"1\"/> </packet>", "<packet><chat no=\"1\"/> </packet>"}},
+      {"no chats at all: last_res fails, the file is saved",
+       {"<packet><thread/></packet>", "<packet/>"}},
+      {"no thread: last_res fails", {"<packet><chat no=\"1\"/></packet>", "<packet><chat no=\"2\"/></packet>"}},
+      {"namespaces in an added file", {"<packet><thread/></packet>", "<p xmlns:x=\"u\"><chat no=\"1\" x:a=\"1\"/></p>"}},
+      {"Shift_JIS in, UTF-8 out",
+       {"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><packet><thread/><chat no=\"1\" mail=\"\x89\xd4\">"
+        "\x89\xd4\x89\xce ~\\</chat></packet>",
+        "<?xml version=\"1.0\" encoding=\"SJIS\"?><packet><chat no=\"2\">\x87\x40\xee\xe0</chat></packet>"}},
+      {"an empty and a duplicate-only file", {"<packet><thread/><chat no=\"1\"/></packet>", "<packet><chat no=\"1\"/></packet>", ""}},
+      {"base root is not packet", {"<root><chat no=\"1\"/></root>", "<packet><chat no=\"2\"/></packet>"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Job> jobs = {{c.files, plain}};
+    const auto compact = RunJobs(jobs, MergePath::Compact);
+    const auto whole = RunJobs(jobs, MergePath::WholeTree);
+    EXPECT_EQ(compact, whole) << Describe(jobs, compact, whole);
+  }
+}
+
+}  // namespace
+}  // namespace zantrel
