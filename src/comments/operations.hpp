@@ -13,25 +13,27 @@
 // UpdateLastRes changes the document only in its last step.
 #pragma once
 
-#include "comments/progress.hpp"
 #include <string>
 
-#include "engine/xml_component.hpp"
 #include "base/log.hpp"
+#include "comments/comment_index.hpp"
+#include "comments/progress.hpp"
+#include "engine/xml_component.hpp"
 
 namespace zantrel {
 
-// Progress ticks go against `progress`, the job's own last reported percentages.
-// The forms without it are jobs of their own: they take and hand back the
-// process-wide values around the one call.
-void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
-                   LogCallback log, TickState& progress);
 // The log texts of merging and duplicate removal (between each heading and
 // " 完了" come the ticks).
 inline const std::wstring kMergeHeading = L"%RAW%コメント結合中...";
 inline const std::wstring kRemovalHeading = L"%RAW%重複コメントの削除中...";
 inline const std::wstring kDone = L" 完了";
 
+// `index`: what the job knows of the base's chats (comment_index.hpp), kept up to
+// date here. Progress ticks go against `progress`, the job's own last reported
+// percentages. The forms without them are jobs of their own: a fresh index, and
+// the process-wide percentages taken and handed back around the one call.
+void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
+                   CommentIndex& index, LogCallback log, TickState& progress);
 void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& base,
                    LogCallback log);
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log, TickState& progress);

@@ -434,12 +434,13 @@ DocumentHandle CompactMergeLibxml::WholeTree(std::size_t next, const TickState& 
   pieces_ = {};
   seen_ = NumberSet();
   TickState scratch = ticks;  // the rebuild's ticks show nowhere and change nothing
+  CommentIndex index;
   DocumentHandle base;
   LoadDocument(inputs_[0], base);
   for (std::size_t i = 1; i < next; ++i) {
     DocumentHandle added;
     LoadDocument(inputs_[i], added);
-    MergeComments(added, base, &Silent, scratch);
+    MergeComments(added, base, index, &Silent, scratch);
   }
   return base;
 }

@@ -72,6 +72,9 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
   // The last reported percentages of this job alone, from where earlier jobs left
   // them; handed back when the job ends, however it ends.
   JobProgress progress;
+  // What the job knows of the base's chats: the removal after each merge looks
+  // only at the chats that merge appended.
+  CommentIndex index;
   std::optional<InputLoader> later;
   if (!compact) later.emplace(inputs, 1);
   log(L"読み込み：" + GetFileNamePart(inputs[0]));
@@ -91,7 +94,7 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
     }
     if (!compact) {
       DocumentHandle added = later->Take(i);
-      MergeComments(added, base, log, progress);
+      MergeComments(added, base, index, log, progress);
       later->Dispose(std::move(added));
     }
     // The first progress line has no blank before its parenthesis; the later ones do.
