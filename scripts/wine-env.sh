@@ -9,7 +9,9 @@ cd "$(dirname "$0")/.."
 export WINEPREFIX="$PWD/build/windows/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export DISPLAY=:93
+# Another display number for a second run at the same time: ZANTREL_DISPLAY=57.
+display="${ZANTREL_DISPLAY:-93}"
+export DISPLAY=":$display"
 mkdir -p build/windows
 
 Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
@@ -19,7 +21,7 @@ cleanup() {
   kill "$xvfb" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X93 ] && break; sleep 0.1; done
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 
 if [ ! -f "$WINEPREFIX/.zantrel-ready" ]; then
   wine wineboot >/dev/null 2>&1 </dev/null || true

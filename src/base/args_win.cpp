@@ -3,16 +3,16 @@
 #include <shellapi.h>
 
 #include "base/args.hpp"
+#include "base/scoped_win.hpp"
 
 namespace zantrel {
 
 ArgumentList GetCommandArgs() {
   int count = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (argv == nullptr) return {};  // cannot be split: no arguments
+  const UniqueLocal<LPWSTR> argv(CommandLineToArgvW(GetCommandLineW(), &count));
+  if (!argv) return {};  // cannot be split: no arguments
   ArgumentList args;
-  for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
-  LocalFree(argv);
+  for (int i = 1; i < count; ++i) args.emplace_back(argv.get()[i]);
   return args;
 }
 

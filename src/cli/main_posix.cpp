@@ -13,15 +13,15 @@
 
 #include "base/app_info.hpp"
 #include "base/args.hpp"
+#include "base/log.hpp"
+#include "base/paths.hpp"
 #include "base/settings.hpp"
+#include "base/text.hpp"
+#include "base/text_log_view.hpp"
 #include "engine/file_io.hpp"
 #include "job/intake.hpp"
-#include "base/paths.hpp"
 #include "job/save_question.hpp"
-#include "base/text.hpp"
 #include "job/worker.hpp"
-#include "base/log.hpp"
-#include "base/text_log_view.hpp"
 
 namespace {
 
@@ -57,7 +57,8 @@ void Print(std::FILE* out, const std::wstring& text) {
 
 class CommandLineHost final : public JobHost {
  public:
-  CommandLineHost() : savePattern_(LoadSavePattern(GetAppInfo().settingsPath)) {}
+  explicit CommandLineHost(Workers& workers)
+      : savePattern_(LoadSavePattern(GetAppInfo().settingsPath)), workers_(workers) {}
 
   std::wstring SavePattern() const override { return savePattern_; }
   std::wstring StyleSheetPath() const override { return GetAppInfo().styleSheetPath; }
@@ -66,20 +67,12 @@ class CommandLineHost final : public JobHost {
     if (::isatty(STDIN_FILENO) == 0) return {};
     return AskSavePathOnTerminal(seed, stdin, stderr);
   }
-  void JobFinished(bool saved) override {
-    (saved ? saved_ : failed_).fetch_add(1);
-  }
+  Workers& JobWorkers() override { return workers_; }
   void RequestClose() override {}  // the program ends when its workers have
-
-  int ExitCode() const {
-    if (saved_.load() + failed_.load() == 0) return 2;
-    return failed_.load() == 0 ? 0 : 1;
-  }
 
  private:
   std::wstring savePattern_;
-  std::atomic<int> saved_{0};
-  std::atomic<int> failed_{0};
+  Workers& workers_;
 };
 
 }  // namespace
@@ -111,15 +104,16 @@ int main(int argc, char** argv) {
 
   TextLogView view(stdout);
   SetLogTarget(&view);
-  CommandLineHost host;
+  Workers workers;
+  CommandLineHost host(workers);
   if (args.empty()) {
     AppendLog(L"結合するコメントファイルをまとめてドラッグ&ドロップして下さい");
     Print(stderr, Usage());
   } else {
     AppendLog(GetRawCommandLine(argc, argv));
-    SubmitJob(args, host);
+    SubmitJob(MakeJobRequest(args), host);
   }
-  WaitForWorkers();
+  const int exitCode = workers.Finish();
   SetLogTarget(nullptr);
-  return host.ExitCode();
+  return exitCode;
 }

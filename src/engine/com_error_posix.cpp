@@ -1,8 +1,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/errors.hpp"
 #include "base/text.hpp"
+#include "engine/errors.hpp"
 
 namespace zantrel {
 namespace {

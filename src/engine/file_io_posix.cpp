@@ -14,10 +14,10 @@
 #include <string>
 #include <thread>
 
-#include "engine/errors.hpp"
-#include "engine/file_io.hpp"
 #include "base/paths.hpp"
 #include "base/text.hpp"
+#include "engine/errors.hpp"
+#include "engine/file_io.hpp"
 
 namespace zantrel {
 namespace {

@@ -1,8 +1,9 @@
 #include <windows.h>
 
+#include "base/paths.hpp"
+#include "base/scoped_win.hpp"
 #include "engine/errors.hpp"
 #include "engine/file_io_win.hpp"
-#include "base/paths.hpp"
 
 namespace zantrel {
 namespace {
@@ -26,20 +27,6 @@ class TempFileGuard {
   std::wstring path_;
 };
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
 }  // namespace
 
 void ReplaceFileAtomically(const std::wstring& path,
@@ -57,8 +44,8 @@ void ReplaceFileAtomically(const std::wstring& path,
   write(temp);
   {
     // Whoever wrote the file, its bytes reach the disk before it replaces the target.
-    FileHandle written(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (written.get() == INVALID_HANDLE_VALUE || !FlushFileBuffers(written.get())) ThrowLastError(path);
+    const ScopedHandle written(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!written || !FlushFileBuffers(written.get())) ThrowLastError(path);
   }
   if (!MoveFileExW(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     ThrowLastError(path);

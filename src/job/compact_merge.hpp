@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "base/log.hpp"
 #include "comments/progress.hpp"
 #include "engine/documents.hpp"
-#include "base/log.hpp"
 
 namespace zantrel {
 

@@ -22,13 +22,13 @@
 #include <random>
 #include <string_view>
 
+#include "base/paths.hpp"
+#include "base/text.hpp"
 #include "comments/operations.hpp"
 #include "comments/progress.hpp"
 #include "comments/vocabulary.hpp"
-#include "job/compact_merge.hpp"
 #include "engine/libxml/xml_stream.hpp"
-#include "base/paths.hpp"
-#include "base/text.hpp"
+#include "job/compact_merge.hpp"
 
 namespace zantrel {
 namespace {

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "job/naming.hpp"
+#include "base/log.hpp"
 #include "base/paths.hpp"
 #include "base/text.hpp"
+#include "job/naming.hpp"
 #include "job/worker.hpp"
-#include "base/log.hpp"
 
 namespace zantrel {
 
@@ -26,15 +26,22 @@ void SortInputFiles(std::vector<std::wstring>& files) {
                    [](const std::wstring& a, const std::wstring& b) { return Utf16Less(a, b); });
 }
 
-bool SubmitJob(const ArgumentList& files, JobHost& host) {
-  const bool autoExit = IsAutoExit(files);
+JobRequest MakeJobRequest(ArgumentList items) {
+  JobRequest request;
+  request.autoExit = IsAutoExit(items);
+  request.saveOption = GetOptionValue(items, L"save=", L"");
+  request.items = std::move(items);
+  return request;
+}
+
+bool SubmitJob(const JobRequest& request, JobHost& host) {
   const auto fail = [&] {
-    if (autoExit) host.RequestClose();
+    if (request.autoExit) host.RequestClose();
     return false;
   };
 
   std::vector<std::wstring> accepted;
-  if (!FilterInputFiles(files, accepted)) {
+  if (!FilterInputFiles(request.items, accepted)) {
     AppendLog(L"有効なファイルが入力されていません");
     return fail();
   }
@@ -43,12 +50,12 @@ bool SubmitJob(const ArgumentList& files, JobHost& host) {
   SortInputFiles(accepted);
   for (const auto& path : accepted) AppendLog(L"対象 : " + GetFileNamePart(path));
 
-  const std::wstring outputPath = BuildOutputPath(firstFile, accepted.front(), host, files);
+  const std::wstring outputPath = BuildOutputPath(firstFile, accepted.front(), host, request.saveOption);
   if (outputPath.empty()) {
     AppendLog(L"保存先パスが設定されていません");
     return fail();
   }
-  if (!StartMergeJob(accepted, host, outputPath, autoExit)) return fail();
+  if (!StartMergeJob(accepted, host, outputPath, request.autoExit)) return fail();
   return true;
 }
 

@@ -1,14 +1,16 @@
 // What job intake and the worker need of the program's front end (the main window
 // on Windows, the command-line program elsewhere).
 //
-// Threads: SavePattern, StyleSheetPath and AskSavePath are called on the main
-// thread during intake. JobFinished and RequestClose are called on a worker thread
-// and must not block on the main thread (post, don't send).
+// Threads: SavePattern, StyleSheetPath, AskSavePath and JobWorkers are called on
+// the main thread during intake. RequestClose is called on a worker thread and
+// must not block on the main thread (post, don't send).
 #pragma once
 
 #include <string>
 
 namespace zantrel {
+
+class Workers;
 
 class JobHost {
  public:
@@ -19,8 +21,8 @@ class JobHost {
   virtual std::wstring StyleSheetPath() const = 0;
   // The save question: a chosen path ending in ".xml", or empty when cancelled.
   virtual std::wstring AskSavePath(const std::wstring& seed) = 0;
-  // A job ended: `saved` is true when its output file was written.
-  virtual void JobFinished(bool saved) = 0;
+  // The workers that run this front end's jobs (owned by the entry function).
+  virtual Workers& JobWorkers() = 0;
   // Auto-exit: ask the front end to close; served later on its own thread.
   virtual void RequestClose() = 0;
 };

@@ -4,11 +4,11 @@
 #include <memory>
 #include <optional>
 
+#include "base/paths.hpp"
 #include "comments/operations.hpp"
-#include "job/compact_merge.hpp"
 #include "engine/documents.hpp"
 #include "engine/input_loader.hpp"
-#include "base/paths.hpp"
+#include "job/compact_merge.hpp"
 
 namespace zantrel {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <boost/xpressive/xpressive_dynamic.hpp>
 
-#include "base/paths.hpp"
 #include "base/log.hpp"
+#include "base/paths.hpp"
 
 namespace zantrel {
 
@@ -30,8 +30,8 @@ void ReplaceAll(std::wstring& text, const std::wstring& key, const std::wstring&
 }
 
 std::wstring BuildOutputPath(const std::wstring& firstFile, const std::wstring& dialogSeed,
-                             JobHost& host, const ArgumentList& files) {
-  std::wstring pattern = GetOptionValue(files, L"save=", L"");
+                             JobHost& host, const std::wstring& saveOption) {
+  std::wstring pattern = saveOption;
   if (pattern.empty()) pattern = host.SavePattern();
 
   std::wstring result;

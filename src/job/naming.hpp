@@ -1,4 +1,4 @@
-// Output naming: the save pattern ("save=" argument, else the setting) with
+// Output naming: the save pattern (the "save=" option, else the setting) with
 // "$file", "$title" and "$date" filled in from the first input file's name, or
 // the save question when no pattern is set. Writes the "保存先 : " line.
 // Main thread; never throws for bad input.
@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "base/args.hpp"
 #include "job/job_host.hpp"
 
 namespace zantrel {
@@ -16,7 +15,7 @@ namespace zantrel {
 inline constexpr wchar_t kNamePattern[] = L"(.*)\\[(.*?)\\]\\.xml";
 
 std::wstring BuildOutputPath(const std::wstring& firstFile, const std::wstring& dialogSeed,
-                             JobHost& host, const ArgumentList& files);
+                             JobHost& host, const std::wstring& saveOption);
 
 // Searches `text` with the expression; on a match appends every non-empty
 // sub-match (whole match first). False without a match.

@@ -1,8 +1,8 @@
 #include <string>
 
 #include "base/paths.hpp"
-#include "job/save_question.hpp"
 #include "base/text.hpp"
+#include "job/save_question.hpp"
 
 namespace zantrel {
 namespace {

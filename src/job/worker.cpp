@@ -18,14 +18,14 @@ bool StartMergeJob(const std::vector<std::wstring>& inputs, JobHost& host,
   job->owner = &host;
   job->exitWhenDone = autoExit;
   job->log = &AppendLog;
-  if (!LaunchWorker(std::move(job))) {
+  if (!host.JobWorkers().Start(std::move(job))) {
     AppendLog(L"ジョブを開始できませんでした");
     return false;
   }
   return true;
 }
 
-unsigned MergeThreadProc(const MergeJob& job) {
+bool MergeThreadProc(const MergeJob& job) {
   bool saved = false;
   try {
     saved = RunMergeJob(job.styleSheetPath, job.log, job.outputPath, job.inputs);
@@ -34,9 +34,28 @@ unsigned MergeThreadProc(const MergeJob& job) {
   } catch (const std::exception& error) {
     WriteCallTextErrorReport(error, job.log);
   }
-  job.owner->JobFinished(saved);
   if (job.exitWhenDone) job.owner->RequestClose();
-  return 0;
+  return saved;
+}
+
+Workers::Workers() : threads_(PlatformThreads()) {}
+
+Workers::~Workers() { threads_->JoinAll(); }
+
+bool Workers::Start(std::unique_ptr<MergeJob> job) {
+  return threads_->Launch([this, record = std::shared_ptr<MergeJob>(std::move(job))] { Run(*record); });
+}
+
+int Workers::Finish() {
+  threads_->JoinAll();
+  return ExitCode();
+}
+
+void Workers::Run(const MergeJob& job) { (MergeThreadProc(job) ? saved_ : failed_).fetch_add(1); }
+
+int Workers::ExitCode() const {
+  if (saved_.load() + failed_.load() == 0) return 2;
+  return failed_.load() == 0 ? 0 : 1;
 }
 
 }  // namespace zantrel

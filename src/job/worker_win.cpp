@@ -1,65 +1,66 @@
 // Worker threads on Windows: started with the run-time library's thread start,
-// each in its own COM apartment; at program end every worker finishes its job.
+// each in its own COM apartment; when the workers go, every one finishes its job.
 #include <windows.h>
-#include <objbase.h>
 #include <process.h>
 
 #include <mutex>
 #include <vector>
 
+#include "base/scoped_win.hpp"
 #include "job/worker.hpp"
 
 namespace zantrel {
 namespace {
 
-struct WorkerThreadSlot {
-  std::mutex mutex;
-  std::vector<HANDLE> threads;
-};
-
-WorkerThreadSlot& Slot() {
-  static WorkerThreadSlot slot;
-  return slot;
-}
+using Body = std::function<void()>;
 
 unsigned __stdcall ThreadEntry(void* argument) {
-  std::unique_ptr<MergeJob> job(static_cast<MergeJob*>(argument));
-  CoInitialize(nullptr);
-  MergeThreadProc(*job);
-  CoUninitialize();
+  const std::unique_ptr<Body> body(static_cast<Body*>(argument));
+  const ScopedComInit com;
+  (*body)();
   return 0;
 }
 
+class PlatformThreadList final : public Workers::Threads {
+ public:
+  bool Launch(Body body) override {
+    auto owned = std::make_unique<Body>(std::move(body));
+    const std::lock_guard lock(mutex_);
+    threads_.reserve(threads_.size() + 1);
+    unsigned id = 0;
+    ScopedHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ThreadEntry, owned.get(), 0, &id)));
+    if (!thread) return false;
+    (void)owned.release();  // the thread owns its body now
+    threads_.push_back(std::move(thread));
+    return true;
+  }
+
+  void JoinAll() override {
+    for (;;) {
+      ScopedHandle thread;
+      {
+        const std::lock_guard lock(mutex_);
+        if (threads_.empty()) return;
+        thread = std::move(threads_.back());
+        threads_.pop_back();
+      }
+      // Keep serving this thread's messages while waiting: a worker may still be
+      // sending to a window of this thread, and must never wait on us for ever.
+      HANDLE handle = thread.get();
+      while (MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+      }
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<ScopedHandle> threads_;
+};
+
 }  // namespace
 
-bool LaunchWorker(std::unique_ptr<MergeJob> job) {
-  std::lock_guard<std::mutex> lock(Slot().mutex);
-  Slot().threads.reserve(Slot().threads.size() + 1);
-  unsigned id = 0;
-  const auto handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ThreadEntry, job.get(), 0, &id));
-  if (handle == nullptr) return false;
-  (void)job.release();  // the thread owns its record now
-  Slot().threads.push_back(handle);
-  return true;
-}
-
-void WaitForWorkers() {
-  for (;;) {
-    HANDLE thread = nullptr;
-    {
-      std::lock_guard<std::mutex> lock(Slot().mutex);
-      if (Slot().threads.empty()) return;
-      thread = Slot().threads.back();
-      Slot().threads.pop_back();
-    }
-    // Keep serving this thread's messages while waiting: a worker may still be
-    // sending to a window of this thread, and must never wait on us for ever.
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    CloseHandle(thread);
-  }
-}
+std::unique_ptr<Workers::Threads> Workers::PlatformThreads() { return std::make_unique<PlatformThreadList>(); }
 
 }  // namespace zantrel

@@ -1,7 +1,7 @@
 #include "ui/drop_win.hpp"
 
-#include "job/intake.hpp"
 #include "base/log.hpp"
+#include "job/intake.hpp"
 #include "ui/wnd_main_win.hpp"
 
 namespace zantrel {
@@ -25,7 +25,7 @@ void OnDropFiles(CWndMain& window, HDROP drop) {
   std::vector<std::wstring> files;
   if (GetDroppedFiles(drop, files)) {
     if (files.size() >= 2) {
-      SubmitJob(files, window);
+      SubmitJob(MakeJobRequest(std::move(files)), window);
     } else {
       AppendLog(L"結合するファイルを2つ以上一緒にD&Dして下さい");
     }

@@ -6,20 +6,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
+
+#include "base/scoped_win.hpp"
 
 namespace zantrel {
 
 class CWndMain;
-
-struct DropFinisher {
-  void operator()(HDROP drop) const noexcept { DragFinish(drop); }
-};
-// The owner of a shell drop handle.
-using UniqueDrop = std::unique_ptr<std::remove_pointer_t<HDROP>, DropFinisher>;
 
 void OnDropFiles(CWndMain& window, HDROP drop);
 // The dropped paths in the shell's order; false when the drop holds nothing.

@@ -2,19 +2,20 @@
 
 #include <shellapi.h>
 
-#include "ui/window_settings_win.hpp"
-#include "ui/drop_win.hpp"
-#include "base/paths.hpp"
-#include "ui/save_dialog_win.hpp"
+#include "base/app_info.hpp"
 #include "base/log.hpp"
+#include "base/paths.hpp"
+#include "ui/drop_win.hpp"
+#include "ui/save_dialog_win.hpp"
+#include "ui/window_settings_win.hpp"
 
 namespace zantrel {
 
 CWndMain::CWndMain(std::wstring className, std::wstring settingsPath)
     : className_(std::move(className)),
-      title_(className_ + L" - Ver." + L"0.10" + L" Test"),
+      title_(className_ + L" - Ver." + GetAppInfo().version + L" Test"),
       settingsPath_(std::move(settingsPath)),
-      styleSheetPath_(GetModuleDirectory() + L"convert.xsl") {
+      styleSheetPath_(GetAppInfo().styleSheetPath) {
   SetLogTarget(nullptr);
 }
 
@@ -87,14 +88,7 @@ void CWndMain::OnClose() {
 
 std::wstring CWndMain::AskSavePath(const std::wstring& seed) { return zantrel::AskSavePath(seed, hwnd_); }
 
-void CWndMain::JobFinished(bool saved) { (saved ? saved_ : failed_).fetch_add(1); }
-
 void CWndMain::RequestClose() { PostMessageW(closeTarget_, WM_CLOSE, 0, 0); }
-
-int CWndMain::Outcome() const {
-  if (saved_.load() + failed_.load() == 0) return 2;
-  return failed_.load() == 0 ? 0 : 1;
-}
 
 bool RegisterWndClass(CWndMain& object) {
   HINSTANCE instance = GetModuleHandleW(nullptr);

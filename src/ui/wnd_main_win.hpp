@@ -1,10 +1,10 @@
 // The main window: a resizable frame whose whole client area is the read-only
 // log, accepting dropped files and saving the settings when it closes.
 //
-// Main thread only, except the JobHost calls JobFinished and RequestClose, which
-// workers make (they only touch atomics and post a message). The object lives on
-// the entry function's stack and must outlive its window and every worker (the
-// entry waits for them); its destructor closes a window that is still open.
+// Main thread only, except RequestClose, which workers call (it only posts a
+// message). The object lives on the entry function's stack and must outlive its
+// window and every worker (the entry's Workers wait for them); its destructor
+// closes a window that is still open.
 #pragma once
 
 #include <windows.h>
@@ -38,11 +38,11 @@ class CWndMain final : public CWndBase, public JobHost {
   std::wstring SavePattern() const override { return savePattern_; }
   std::wstring StyleSheetPath() const override { return styleSheetPath_; }
   std::wstring AskSavePath(const std::wstring& seed) override;
-  void JobFinished(bool saved) override;
+  Workers& JobWorkers() override { return *workers_; }
   void RequestClose() override;
 
-  // For scripts: 0 every job saved, 1 a job did not save, 2 no job ran.
-  int Outcome() const;
+  // The workers that run the jobs of this window (owned by the entry function).
+  void AttachWorkers(Workers& workers) { workers_ = &workers; }
 
  private:
   friend bool CreateWnd(CWndMain& object);
@@ -61,8 +61,7 @@ class CWndMain final : public CWndBase, public JobHost {
 
   std::unique_ptr<EditLogControl> log_;
   HWND closeTarget_ = nullptr;  // kept after the window is gone: posts then fail quietly
-  std::atomic<int> saved_{0};
-  std::atomic<int> failed_{0};
+  Workers* workers_ = nullptr;
 };
 
 bool RegisterWndClass(CWndMain& object);

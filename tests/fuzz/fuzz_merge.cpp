@@ -15,12 +15,12 @@
 #include <regex>
 #include <string>
 
-#include "comments/operations.hpp"
-#include "comments/progress.hpp"
-#include "engine/documents.hpp"
 #include "base/paths.hpp"
 #include "base/text.hpp"
 #include "base/text_log_view.hpp"
+#include "comments/operations.hpp"
+#include "comments/progress.hpp"
+#include "engine/documents.hpp"
 #include "job/merge_job.hpp"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <iostream>
 #include <string>
 
-#include "engine/documents.hpp"
 #include "base/text.hpp"
+#include "engine/documents.hpp"
 
 int main() {
   std::string line;

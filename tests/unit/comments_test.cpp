@@ -3,10 +3,10 @@
 #include <boost/lexical_cast.hpp>
 #include <random>
 
+#include "base/text.hpp"
 #include "comments/operations.hpp"
 #include "comments/progress.hpp"
 #include "comments/vocabulary.hpp"
-#include "base/text.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "comments/progress.hpp"
-#include "job/merge_job.hpp"
 #include "base/paths.hpp"
 #include "base/text.hpp"
+#include "comments/progress.hpp"
+#include "job/merge_job.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {

@@ -6,10 +6,11 @@
 #include <memory>
 
 #include "job/intake.hpp"
-#include "job/naming.hpp"
 #include "base/paths.hpp"
-#include "job/save_question.hpp"
 #include "base/text.hpp"
+#include "job/naming.hpp"
+#include "job/save_question.hpp"
+#include "job/worker.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {
@@ -27,9 +28,10 @@ class FakeHost final : public JobHost {
     askedWith = seed;
     return dialogAnswer;
   }
-  void JobFinished(bool) override {}
+  Workers& JobWorkers() override { return workers; }
   void RequestClose() override { ++closeRequests; }
   std::wstring pattern, dialogAnswer, askedWith;
+  Workers workers;
   int closeRequests = 0;
 };
 
@@ -72,7 +74,7 @@ TEST(FilterInputFiles, NamesThatAreNotUtf8KeepTheirBytes) {
 
   FakeHost host;
   test::LogCapture log;
-  const std::wstring out = BuildOutputPath(accepted[0], accepted[0], host, {L"save=$title_$file.xml"});
+  const std::wstring out = BuildOutputPath(accepted[0], accepted[0], host, L"$title_$file.xml");
   EXPECT_EQ(WideToNative(out), base + "caf\xe9_caf\xe9[1].xml");
 }
 
@@ -156,7 +158,7 @@ TEST(OutputNaming, WorkedExamples) {
     test::LogCapture log;
     std::wstring expected = c.output;
     if (expected.rfind(L"/work/", 0) == 0) expected = work + expected.substr(5);
-    EXPECT_EQ(BuildOutputPath(L"/in/" + c.firstName, L"/in/seed.xml", host, {L"save=" + c.pattern}), expected);
+    EXPECT_EQ(BuildOutputPath(L"/in/" + c.firstName, L"/in/seed.xml", host, c.pattern), expected);
     EXPECT_EQ(log.Lines(), std::vector<std::wstring>{L"保存先 : " + expected});
   }
 }
@@ -166,13 +168,13 @@ TEST(OutputNaming, SaveArgumentBeatsSettingWhichBeatsTheQuestion) {
   host.pattern = L"/set/$file.xml";
   host.dialogAnswer = L"/asked/out.xml";
   test::LogCapture log;
-  EXPECT_EQ(BuildOutputPath(L"/in/A[1].xml", L"/in/0.xml", host, {L"save=/arg/$title.xml"}), L"/arg/A.xml");
-  EXPECT_EQ(BuildOutputPath(L"/in/A[1].xml", L"/in/0.xml", host, {L"save="}), L"/set/A[1].xml");
+  EXPECT_EQ(BuildOutputPath(L"/in/A[1].xml", L"/in/0.xml", host, L"/arg/$title.xml"), L"/arg/A.xml");
+  EXPECT_EQ(BuildOutputPath(L"/in/A[1].xml", L"/in/0.xml", host, L""), L"/set/A[1].xml");
   host.pattern.clear();
-  EXPECT_EQ(BuildOutputPath(L"/in/A[1].xml", L"/in/0.xml", host, {}), L"/asked/out.xml");
+  EXPECT_EQ(BuildOutputPath(L"/in/A[1].xml", L"/in/0.xml", host, L""), L"/asked/out.xml");
   EXPECT_EQ(host.askedWith, L"/in/0.xml");  // the question starts from the sorted first file
   host.dialogAnswer.clear();
-  EXPECT_EQ(BuildOutputPath(L"/in/A[1].xml", L"/in/0.xml", host, {}), L"");
+  EXPECT_EQ(BuildOutputPath(L"/in/A[1].xml", L"/in/0.xml", host, L""), L"");
   EXPECT_EQ(log.Lines().back(), L"保存先 : ");
 }
 
@@ -212,7 +214,7 @@ TEST(SubmitJob, RefusalsWriteOneLineAndHonourAutoExit) {
     FakeHost host;
     host.pattern = c.pattern;
     test::LogCapture log;
-    EXPECT_FALSE(SubmitJob(c.args, host));
+    EXPECT_FALSE(SubmitJob(MakeJobRequest(c.args), host));
     EXPECT_EQ(log.Lines(), c.lines);
     EXPECT_EQ(host.closeRequests, c.closeRequests);
   }

@@ -2,8 +2,8 @@
 
 #include <thread>
 
-#include "test_support.hpp"
 #include "base/log.hpp"
+#include "test_support.hpp"
 
 namespace zantrel {
 namespace {

@@ -6,10 +6,10 @@
 #include <regex>
 #include <thread>
 
+#include "base/paths.hpp"
+#include "base/text.hpp"
 #include "comments/progress.hpp"
 #include "job/merge_job.hpp"
-#include "base/text.hpp"
-#include "base/paths.hpp"
 #include "job/worker.hpp"
 #include "test_support.hpp"
 
@@ -31,9 +31,9 @@ class RecordingHost final : public JobHost {
   std::wstring SavePattern() const override { return {}; }
   std::wstring StyleSheetPath() const override { return {}; }
   std::wstring AskSavePath(const std::wstring&) override { return {}; }
-  void JobFinished(bool saved) override { result = saved; }
+  Workers& JobWorkers() override { return workers; }
   void RequestClose() override { ++closeRequests; }
-  std::optional<bool> result;
+  Workers workers;
   int closeRequests = 0;
 };
 
@@ -51,9 +51,9 @@ JobRun RunJob(const std::wstring& styleSheet, const std::wstring& output,
   test::LogCapture log;
   RecordingHost host;
   MergeJob job{inputs, output, styleSheet, &host, true, &AppendLog};
-  EXPECT_EQ(MergeThreadProc(job), 0u);
+  const bool saved = MergeThreadProc(job);
   EXPECT_EQ(host.closeRequests, 1);  // auto-exit asks to close whatever happened
-  return {log.Lines(), host.result.value_or(false)};
+  return {log.Lines(), saved};
 }
 
 // Compares line by line; "<time>" in the expectation matches a time text.

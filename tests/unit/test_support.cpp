@@ -8,10 +8,10 @@
 #include <iterator>
 #include <random>
 
-#include "comments/vocabulary.hpp"
+#include "base/log.hpp"
 #include "base/paths.hpp"
 #include "base/text.hpp"
-#include "base/log.hpp"
+#include "comments/vocabulary.hpp"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/xml_component.hpp"
 #include "base/text_log_view.hpp"
+#include "engine/xml_component.hpp"
 
 namespace zantrel::test {
 

@@ -5,11 +5,11 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include "base/paths.hpp"
+#include "base/text.hpp"
 #include "comments/vocabulary.hpp"
 #include "engine/documents.hpp"
 #include "engine/xml_component.hpp"
-#include "base/paths.hpp"
-#include "base/text.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {

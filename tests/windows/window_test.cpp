@@ -17,15 +17,15 @@
 #include <stdexcept>
 #include <thread>
 
-#include "base/settings.hpp"
-#include "comments/progress.hpp"
-#include "ui/drop_win.hpp"
-#include "job/intake.hpp"
+#include "base/log.hpp"
 #include "base/paths.hpp"
+#include "base/settings.hpp"
 #include "base/text.hpp"
+#include "comments/progress.hpp"
+#include "job/intake.hpp"
 #include "job/worker.hpp"
 #include "test_support.hpp"
-#include "base/log.hpp"
+#include "ui/drop_win.hpp"
 #include "ui/wnd_main_win.hpp"
 
 namespace zantrel {
@@ -160,6 +160,7 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override { settings_ = dir / L"Zantrel.ini"; }
   TempDir dir;
   std::wstring settings_;
+  Workers workers_;  // each test finishes its jobs while its window still exists
 };
 
 TEST_F(MainWindowTest, RegistersOnceAndBuildsTheLog) {
@@ -267,19 +268,19 @@ TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
   for (int n : next) EXPECT_EQ(n, kLines);
 }
 
-// Serves the window until a job has ended (at most 30 s), then lets the workers finish.
-void ServeUntilAJobEnded(const CWndMain& window) {
-  for (int i = 0; i < 3000 && window.Outcome() == 2; ++i) {
+// Serves the window until a job has ended (at most 30 s), then lets the workers
+// finish; their outcome for scripts.
+int ServeUntilAJobEnded(Workers& workers) {
+  for (int i = 0; i < 3000 && workers.Ended() == 0; ++i) {
     PumpMessages();
     Sleep(10);
   }
   PumpMessages();
-  WaitForWorkers();
+  return workers.Finish();
 }
 
 // The log of the job of WholeJobServedByTheMessageLoop and the file it saved.
 void ExpectTheThreeFileJob(const CWndMain& window, const TempDir& dir) {
-  ASSERT_EQ(window.Outcome(), 0);
   const std::vector<std::wstring> lines = test::SplitLines(WindowText(window.LogControlHandle()));
   const std::vector<std::wstring> expected = {
       L"対象 : a[1].xml", L"対象 : b[2].xml", L"対象 : c[3].xml", L"保存先 : " + dir.path() + L"c_all.xml",
@@ -311,6 +312,7 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
   WriteFile(dir / L"b1.xml", numbers(1, 12000));
   WriteFile(dir / L"b2.xml", numbers(6001, 15000));
   CWndMain window(L"Zantrel", settings_);
+  window.AttachWorkers(workers_);
   ASSERT_TRUE(RegisterWndClass(window));
   ASSERT_TRUE(CreateWnd(window));
   window.SetSavePattern(dir / L"$file_out.xml");
@@ -321,8 +323,8 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(now() - start);
   };
   const auto submitted = now();
-  ASSERT_TRUE(SubmitJob({dir / L"a1.xml", dir / L"a2.xml"}, window));
-  ASSERT_TRUE(SubmitJob({dir / L"b1.xml", dir / L"b2.xml"}, window));
+  ASSERT_TRUE(SubmitJob(MakeJobRequest({dir / L"a1.xml", dir / L"a2.xml"}), window));
+  ASSERT_TRUE(SubmitJob(MakeJobRequest({dir / L"b1.xml", dir / L"b2.xml"}), window));
   // Close once both jobs merge: both headings are in the log.
   const auto bothMerging = [&] {
     const std::wstring text = WindowText(window.LogControlHandle());
@@ -347,7 +349,7 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
     DispatchMessageW(&msg);
   }
   ASSERT_TRUE(closing.has_value());
-  WaitForWorkers();  // the jobs go on without the window and still save
+  const int outcome = workers_.Finish();  // the jobs go on without the window and still save
   const auto jobs = since(submitted);
   std::printf("close served after %lld ms; both jobs done after %lld ms\n",
               static_cast<long long>(closing->count()), static_cast<long long>(jobs.count()));
@@ -357,7 +359,7 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
   // to leave room for a loaded machine.
   EXPECT_LT(*closing, std::chrono::seconds(5));
   EXPECT_LT(jobs, std::chrono::seconds(60));
-  EXPECT_EQ(window.Outcome(), 0);
+  EXPECT_EQ(outcome, 0);
   EXPECT_TRUE(PathExists(dir / L"a1_out.xml"));
   EXPECT_TRUE(PathExists(dir / L"b1_out.xml"));
   PumpMessages();
@@ -372,18 +374,21 @@ class JobWindowTest : public MainWindowTest {
     WriteFile(dir / L"b[2].xml", CommentXml({3, 4}));
     WriteFile(dir / L"c[3].xml", CommentXml({4, 5}));
     window_ = std::make_unique<CWndMain>(L"Zantrel", settings_);
+    window_->AttachWorkers(workers_);
     ASSERT_TRUE(RegisterWndClass(*window_));
     ASSERT_TRUE(CreateWnd(*window_));
     window_->SetSavePattern(dir / L"$title_all.xml");
   }
   // The build places the bundled style sheet beside this test program too.
-  bool Submit() { return SubmitJob({dir / L"c[3].xml", dir / L"a[1].xml", dir / L"b[2].xml"}, *window_); }
+  bool Submit() {
+    return SubmitJob(MakeJobRequest({dir / L"c[3].xml", dir / L"a[1].xml", dir / L"b[2].xml"}), *window_);
+  }
   std::unique_ptr<CWndMain> window_;  // made once the settings path is known
 };
 
 TEST_F(JobWindowTest, WholeJobServedByTheMessageLoop) {
   ASSERT_TRUE(Submit());
-  ServeUntilAJobEnded(*window_);
+  ASSERT_EQ(ServeUntilAJobEnded(workers_), 0);
   ExpectTheThreeFileJob(*window_, dir);
 }
 
@@ -412,7 +417,7 @@ TEST_F(JobWindowTest, ForeignMessagesChangeNothing) {
   PumpMessages();
   ASSERT_TRUE(Submit());
   for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
-  ServeUntilAJobEnded(*window_);
+  ASSERT_EQ(ServeUntilAJobEnded(workers_), 0);
   EXPECT_FALSE(forgedRan);
   ExpectTheThreeFileJob(*window_, dir);
 }

@@ -31,11 +31,11 @@
 #include <mutex>
 #include <optional>
 
-#include "engine/file_io.hpp"
-#include "engine/xml_component.hpp"
-#include "engine/libxml/xml_stream.hpp"
 #include "base/paths.hpp"
 #include "base/text.hpp"
+#include "engine/file_io.hpp"
+#include "engine/libxml/xml_stream.hpp"
+#include "engine/xml_component.hpp"
 
 namespace zantrel::xml {
 namespace {
