@@ -1,7 +1,7 @@
 // The XML component as the program uses it: documents, XPath selection of one
 // node, the chat list, moving and removing nodes, attributes, load, save and XSLT.
-// Two back ends implement it: libxml2 + libxslt (xml_component_libxml.cpp) and the
-// system COM component (xml_component_msxml.cpp).
+// Two back ends implement it: libxml2 + libxslt (engine/libxml/) and the system
+// COM component (engine/msxml/).
 //
 // Threads: a document and its nodes are used on the thread that created them,
 // unless DocumentsMoveBetweenThreads(): then a document may be handed to another
