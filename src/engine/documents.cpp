@@ -4,8 +4,6 @@
 
 namespace zantrel {
 
-HResult CreateDomDocument(DocumentHandle& doc) noexcept { return xml::CreateDocument(doc); }
-
 void LoadDocument(const std::wstring& path, DocumentHandle& doc) {
   if (CreateDomDocument(doc) < 0)
     throw CallTextError("pDoc.CreateInstance( __uuidof( MSXML2::DOMDocument ) )");
@@ -13,8 +11,6 @@ void LoadDocument(const std::wstring& path, DocumentHandle& doc) {
                                        : xml::LoadXml(doc, path, xml::LoadPolicy::Input);
   if (!loaded) throw CallTextError("pDoc->load()[loadXML()]");
 }
-
-void SaveDocument(const DocumentHandle& doc, const std::wstring& path) { xml::Save(doc, path); }
 
 void ApplyStyleSheet(const std::wstring& styleSheetPath, const DocumentHandle& source,
                      const DocumentHandle& destination, xml::SourceAfter sourceAfter) {

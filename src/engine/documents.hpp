@@ -19,13 +19,13 @@ namespace zantrel {
 using xml::DocumentHandle;
 
 // Releases what the handle held and creates an empty document; negative on failure.
-HResult CreateDomDocument(DocumentHandle& doc) noexcept;
+inline HResult CreateDomDocument(DocumentHandle& doc) noexcept { return xml::CreateDocument(doc); }
 
 // A path that names an existing entry is loaded as a file; any other text is
 // parsed as XML itself.
 void LoadDocument(const std::wstring& path, DocumentHandle& doc);
 
-void SaveDocument(const DocumentHandle& doc, const std::wstring& path);
+inline void SaveDocument(const DocumentHandle& doc, const std::wstring& path) { xml::Save(doc, path); }
 
 // The style sheet at `styleSheetPath` (always a file) applied to `source`, the
 // result in `destination`. An empty destination fails with E_POINTER. With

@@ -1,7 +1,7 @@
 // The XML component as the program uses it: documents, XPath selection of one
 // node, the chat list, moving and removing nodes, attributes, load, save and XSLT.
-// Two back ends implement it: libxml2 + libxslt (xml_component_libxml.cpp) and the
-// system COM component (xml_component_msxml.cpp).
+// Two back ends implement it: libxml2 + libxslt (engine/libxml/) and the system
+// COM component (engine/msxml/).
 //
 // Threads: a document and its nodes are used on the thread that created them,
 // unless DocumentsMoveBetweenThreads(): then a document may be handed to another
@@ -101,14 +101,6 @@ void AppendChild(const Node& parent, const Node& child);
 // gone: `child` must not be used afterwards. Elements inside it that a snapshot
 // still names stay readable until the document goes.
 void RemoveChild(const Node& parent, const Node& child);
-
-// Data of the caller's that lives and dies with the document (one slot).
-void SetUserData(const DocumentHandle& doc, std::shared_ptr<void> data);
-std::shared_ptr<void> GetUserData(const DocumentHandle& doc) noexcept;
-
-// Changes whenever the document's tree changes through this interface, and never
-// takes a value it had, or another document had, before. Zero for an empty handle.
-std::uint64_t ModificationStamp(const DocumentHandle& doc) noexcept;
 
 // Takes the node out of its parent, wherever that is, like RemoveChild.
 void RemoveFromParent(const Node& node);

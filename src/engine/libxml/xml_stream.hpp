@@ -42,7 +42,7 @@ bool LoadObserved(const DocumentHandle& doc, const std::wstring& path, ElementEn
 bool IsNamespaceFree(const DocumentHandle& doc) noexcept;
 
 // The tree behind a handle (null for an empty handle). Valid while the handle
-// holds it; changes through it do not move ModificationStamp.
+// holds it.
 xmlDoc* Tree(const DocumentHandle& doc) noexcept;
 
 // For a loaded style sheet that copies its source unchanged (the bundled

@@ -1,5 +1,9 @@
 // The system COM XML component's interfaces with smart pointers.
 //
+// Declarations only, usable from any thread; each smart pointer holds one
+// reference and releases it. Calls through them answer HRESULTs; raising errors
+// is the caller's (document.hpp).
+//
 // Trap: MinGW's <msxml2.h> declares the DOM interfaces without the __uuidof
 // binding; it is given here, before <comdef.h>, or __uuidof fails to link.
 #pragma once

@@ -1,0 +1,48 @@
+// The libraries' error messages, collected per thread while a component call runs.
+//
+// An ErrorScope lives on the stack of one component call, on the calling thread:
+// while it lives, whatever libxml2 / libxslt report on that thread is kept (at most
+// a few kilobytes) instead of reaching stderr; scopes nest, the innermost
+// collects. The handlers below are what the libraries call; they never throw
+// (collect, return, then the caller throws). Description() turns what was
+// collected into the description of the ComError the caller raises.
+//
+// Codes of the back end: a failed parse is no error (load answers false). Other
+// failures raise ComError with E_FAIL (E_POINTER for an empty handle, E_INVALIDARG
+// for a node that is not where the call needs it, E_OUTOFMEMORY for allocation),
+// the Windows system text of that code as message text, and the messages the
+// libraries reported during the call as description.
+#pragma once
+
+#include <string>
+
+namespace zantrel::xml {
+
+struct ErrorText {
+  std::string text;
+};
+
+// Gathers what the libraries report during one component call on this thread.
+class ErrorScope {
+ public:
+  ErrorScope();
+  ErrorScope(const ErrorScope&) = delete;
+  ErrorScope& operator=(const ErrorScope&) = delete;
+  ~ErrorScope();
+
+  // The collected messages as one line (a log line each is the rule), without
+  // libxslt's template stack dump; `fallback` when the libraries said nothing.
+  std::wstring Description(const wchar_t* fallback) const;
+
+ private:
+  ErrorText errors_;
+  ErrorText* previous_;
+};
+
+// Adds to the innermost scope of this thread; nothing without one. Never throws.
+void AppendError(const char* message) noexcept;
+
+// libxml2's / libxslt's generic error hook: formats, then AppendError.
+void GenericErrorHandler(void* ctx, const char* format, ...);
+
+}  // namespace zantrel::xml

@@ -1,0 +1,139 @@
+// Loading documents, with the guards every input passes: the parse options, the
+// attribute-count bound, the refusal of a document type declaration, the noticing
+// of namespaces, and the check of a declared encoding against the byte-order mark.
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/SAX2.h>
+
+#include <cctype>
+#include <climits>
+#include <exception>
+#include <string>
+
+#include "engine/file_io.hpp"
+#include "engine/libxml/attribute_bound.hpp"
+#include "engine/libxml/document.hpp"
+#include "engine/libxml/error_scope.hpp"
+#include "engine/libxml/xml_stream.hpp"
+#include "base/text.hpp"
+
+namespace zantrel::xml {
+namespace {
+
+// Input parsers carry this mark; the entity loader refuses everything for them.
+struct InputParse {
+  bool refusedDtd = false;
+  bool namespaces = false;  // any namespace declared or used
+  ElementEndObserver* observer = nullptr;
+  std::exception_ptr observerFailure;  // thrown again once the parser is out
+};
+
+// Notes whether the document uses namespaces, then builds the element as usual.
+void StartElementNoticingNamespaces(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                                    const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                                    int attributeCount, int defaultedCount, const xmlChar** attributes) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  if (auto* mark = static_cast<InputParse*>(ctxt->_private)) {
+    bool used = uri != nullptr || namespaceCount > 0;
+    for (int i = 0; !used && i < attributeCount; ++i) used = attributes[i * 5 + 2] != nullptr;
+    mark->namespaces = mark->namespaces || used;
+  }
+  xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount,
+                        defaultedCount, attributes);
+}
+
+// Lets the observer see the element the parser has just closed.
+void EndElementObserved(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  xmlNode* ended = ctxt->node;
+  xmlSAX2EndElementNs(ctx, localname, prefix, uri);
+  auto* mark = static_cast<InputParse*>(ctxt->_private);
+  if (mark == nullptr || mark->observer == nullptr || ended == nullptr || mark->observerFailure) return;
+  try {
+    mark->observer->ElementEnded(ended);
+  } catch (...) {
+    // Never through the parser: kept, the parse stopped, thrown after it.
+    mark->observerFailure = std::current_exception();
+    xmlStopParser(ctxt);
+  }
+}
+
+// A document type declaration ends the parse at once: no entity of it is ever read.
+void RefuseDocumentType(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  if (auto* mark = static_cast<InputParse*>(ctxt->_private)) mark->refusedDtd = true;
+  AppendError("documents with a document type declaration are not accepted\n");
+  xmlStopParser(ctxt);
+}
+
+// True when the declared encoding cannot be that of the byte-order mark.
+bool EncodingContradictsMark(const std::string& bytes, const xmlChar* declared) {
+  if (declared == nullptr) return false;
+  std::string name(reinterpret_cast<const char*>(declared));
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return name != "utf-8" && name != "utf8";
+  if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0)
+    return name.rfind("utf-16", 0) != 0 && name.rfind("utf16", 0) != 0;
+  return false;
+}
+
+bool Parse(Document& target, const std::string& bytes, const char* url, const char* encoding,
+           LoadPolicy policy, ElementEndObserver* observer = nullptr) {
+  ErrorScope errors;
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
+  if (TooManyAttributes(bytes)) return false;
+  ParserCtxtPtr ctxt(xmlNewParserCtxt());
+  if (!ctxt) throw ComError(kEOutOfMemory);
+  InputParse mark;
+  // CDATA sections become plain text, as a transform would make them anyway.
+  int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
+  if (policy == LoadPolicy::Input) {
+    ctxt->_private = &mark;
+    ctxt->sax->internalSubset = &RefuseDocumentType;
+    ctxt->sax->startElementNs = &StartElementNoticingNamespaces;
+    mark.observer = observer;
+    if (observer != nullptr) ctxt->sax->endElementNs = &EndElementObserved;
+  } else {
+    // Style sheets are the user's own files: entities are expanded (within the
+    // library's amplification limits), external DTDs are not fetched.
+    options |= XML_PARSE_NOENT;
+  }
+  DocPtr parsed(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url,
+                                  encoding, options));
+  if (mark.observerFailure) std::rethrow_exception(mark.observerFailure);
+  // Namespace errors and an encoding declaration that contradicts the byte-order
+  // mark leave libxml2's result standing; they still make the document malformed.
+  if (!parsed || mark.refusedDtd || !ctxt->wellFormed || !ctxt->nsWellFormed ||
+      EncodingContradictsMark(bytes, encoding == nullptr ? parsed->encoding : nullptr))
+    return false;
+  target.Reset(std::move(parsed), nullptr, policy == LoadPolicy::Input && !mark.namespaces);
+  return true;
+}
+
+}  // namespace
+
+bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy) {
+  Document& doc = Require(handle);
+  std::string bytes;
+  if (!ReadRegularFile(path, bytes)) return false;
+  return Parse(doc, bytes, WideToNative(path).c_str(), nullptr, policy);
+}
+
+bool LoadObserved(const DocumentHandle& handle, const std::wstring& path, ElementEndObserver& observer) {
+  Document& doc = Require(handle);
+  std::string bytes;
+  if (!ReadRegularFile(path, bytes)) return false;
+  return Parse(doc, bytes, WideToNative(path).c_str(), nullptr, LoadPolicy::Input, &observer);
+}
+
+bool IsNamespaceFree(const DocumentHandle& handle) noexcept { return handle && handle->namespaceFree; }
+
+xmlDoc* Tree(const DocumentHandle& handle) noexcept { return handle ? handle->doc.get() : nullptr; }
+
+bool LoadXml(const DocumentHandle& handle, const std::wstring& text, LoadPolicy policy) {
+  Document& doc = Require(handle);
+  // The text is already characters: a declared encoding must not reinterpret it.
+  return Parse(doc, WideToUtf8(text), nullptr, "UTF-8", policy);
+}
+
+}  // namespace zantrel::xml

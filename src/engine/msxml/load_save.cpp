@@ -1,0 +1,65 @@
+// Loading, saving and transforming with the COM component. Input documents
+// prohibit DTDs and resolve nothing external; a document that still arrives with
+// a document type is refused, since not every implementation honours the
+// prohibition.
+#include <functional>
+#include <string>
+
+#include "engine/file_io_win.hpp"
+#include "engine/msxml/document.hpp"
+
+namespace zantrel::xml {
+namespace {
+
+bool Parse(Document& d, LoadPolicy policy, const std::function<HRESULT(VARIANT_BOOL*)>& parse) {
+  Check(d.doc->put_async(VARIANT_FALSE), d.doc, __uuidof(IXMLDOMDocument));
+  if (policy == LoadPolicy::Input) {
+    d.doc->setProperty(_bstr_t(L"ProhibitDTD"), _variant_t(true));
+    d.doc->put_resolveExternals(VARIANT_FALSE);
+  }
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  Check(parse(&ok), d.doc, __uuidof(IXMLDOMDocument));
+  if (ok != VARIANT_TRUE) return false;
+  if (policy == LoadPolicy::Input) {
+    IXMLDOMDocumentTypePtr doctype;
+    if (SUCCEEDED(d.doc->get_doctype(&doctype)) && doctype) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy) {
+  Document& d = Require(handle);
+  return Parse(d, policy, [&](VARIANT_BOOL* ok) { return d.doc->load(_variant_t(path.c_str()), ok); });
+}
+
+bool LoadXml(const DocumentHandle& handle, const std::wstring& text, LoadPolicy policy) {
+  Document& d = Require(handle);
+  return Parse(d, policy, [&](VARIANT_BOOL* ok) { return d.doc->loadXML(_bstr_t(text.c_str()), ok); });
+}
+
+void Save(const DocumentHandle& handle, const std::wstring& path) {
+  Document& d = Require(handle);
+  // The component writes its own bytes to a temporary file, which then replaces
+  // the target: a failed save leaves the old file as it was.
+  ReplaceFileAtomically(path, [&](const std::wstring& temp) {
+    Check(d.doc->save(_variant_t(temp.c_str())), d.doc, __uuidof(IXMLDOMDocument));
+  });
+}
+
+void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHandle& styleHandle,
+                           const DocumentHandle& destinationHandle, SourceAfter) {
+  Document& source = Require(sourceHandle);
+  Document& style = Require(styleHandle);
+  Document& destination = Require(destinationHandle);
+  IDispatch* dispatch = nullptr;
+  if (FAILED(destination.doc->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))
+    throw CallTextError("pDocDest->QueryInterface( IID_IDispatch, (void **)&pDisp ) )");
+  _variant_t output;
+  output.vt = VT_DISPATCH;
+  output.pdispVal = dispatch;  // the variant releases it
+  Check(source.doc->transformNodeToObject(style.doc, output), source.doc, __uuidof(IXMLDOMNode));
+}
+
+}  // namespace zantrel::xml
