@@ -296,7 +296,7 @@ class Saving(unittest.TestCase):
         for sig in (signal.SIGKILL, signal.SIGTERM):
             for existing in (False, True):
                 with self.subTest(signal=sig.name, existing=existing):
-                    for _ in range(5):  # a save that ends before it is seen is tried again
+                    for _ in range(20):  # a save that ends before it is seen is tried again
                         seen, code, folder, before = attempt(sig, existing)
                         if seen:
                             break
