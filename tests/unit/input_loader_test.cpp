@@ -97,17 +97,33 @@ TEST(InputLoader, TakesOutOfOrderAreRefused) {
   EXPECT_THROW(loader.Take(3), std::logic_error);
 }
 
-TEST(InputLoader, GoesAwayWithDocumentsNotTakenOrNotFreedYet) {
+// The loader goes with documents not taken yet and others not freed yet (the
+// sanitizer builds report a leak or a use after free); what the job took and kept
+// is the job's and stays whole.
+TEST(InputLoader, GoesAwayLeavingTheTakenDocumentsWhole) {
   TempDir dir;
   std::vector<std::string> contents;
   for (int i = 0; i < 6; ++i) contents.push_back(CommentXml({i, i + 1}));
   const auto paths = WriteInputs(dir, contents);
-  for (std::size_t taken = 0; taken < 3; ++taken) {
+  for (std::size_t taken = 0; taken < 5; ++taken) {
     SCOPED_TRACE(taken);
-    InputLoader loader(paths, 1);
-    for (std::size_t i = 1; i <= taken; ++i) loader.Dispose(loader.Take(i));
-    // The destructor joins the helper and frees whatever is left (the sanitizer
-    // builds report a leak or a use after free).
+    std::vector<DocumentHandle> kept;
+    std::vector<Numbers> expected;
+    {
+      InputLoader loader(paths, 1);
+      for (std::size_t i = 1; i <= taken; ++i) {
+        DocumentHandle doc = loader.Take(i);
+        if (i % 2 == 0) {
+          loader.Dispose(std::move(doc));
+          continue;
+        }
+        kept.push_back(std::move(doc));
+        expected.push_back({std::to_string(i), std::to_string(i + 1)});
+      }
+    }
+    std::vector<Numbers> got;
+    for (const auto& doc : kept) got.push_back(ChatNumbers(doc));
+    EXPECT_EQ(got, expected);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <regex>
 
 #include "base/log.hpp"
 #include "base/paths.hpp"
@@ -101,6 +102,12 @@ std::string ReadFile(const std::wstring& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+void MakeReadOnly(const std::wstring& path) {
+  using std::filesystem::perms;
+  std::filesystem::permissions(NativePath(path), perms::owner_write | perms::group_write | perms::others_write,
+                               std::filesystem::perm_options::remove);
+}
+
 CurrentDirectory::CurrentDirectory(const std::wstring& dir) : old_(GetCurrentDirectoryPath()) {
 #ifdef _WIN32
   EXPECT_TRUE(SetCurrentDirectoryW(dir.c_str()));
@@ -138,6 +145,50 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
   return lines;
 }
 
+std::vector<std::wstring> GoldenLog(const std::string& name, const std::wstring& dir) {
+  const std::wstring path = std::wstring(ZANTREL_GOLDEN_DIR) + Utf8ToWide(name);
+  std::wstring text = Utf8ToWide(ReadFile(path));
+  EXPECT_FALSE(text.empty()) << "no golden log " << name;
+  for (std::size_t at; (at = text.find(L"{dir}")) != std::wstring::npos;) text.replace(at, 5, dir);
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected) {
+  static const std::wregex time(L"(1[0-2]|[1-9])月([1-9]|[12][0-9]|3[01])日(1?[0-9]|2[0-3])時"
+                                L"([1-5]?[0-9])分([1-5]?[0-9]|60)秒");
+  ASSERT_EQ(actual.size(), expected.size()) << WideToUtf8([&] {
+    std::wstring all;
+    for (const auto& l : actual) all += l + L"\n";
+    return all;
+  }());
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    if (expected[i] == kAnyText) {
+      EXPECT_FALSE(actual[i].empty()) << "line " << i;
+      continue;
+    }
+    const std::size_t mark = expected[i].find(kAnyTime);
+    if (mark == std::wstring::npos) {
+      EXPECT_EQ(WideToUtf8(actual[i]), WideToUtf8(expected[i])) << "line " << i;
+    } else {
+      EXPECT_EQ(WideToUtf8(actual[i].substr(0, mark)), WideToUtf8(expected[i].substr(0, mark))) << "line " << i;
+      EXPECT_TRUE(std::regex_match(actual[i].substr(mark), time)) << WideToUtf8(actual[i]);
+    }
+  }
+}
+
+bool RunningUnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 std::string CommentXml(const std::vector<Chat>& chats) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<packet>\n";
   xml += "  <thread thread=\"1\" last_res=\"999\"/>\n";
@@ -153,6 +204,24 @@ std::string CommentXml(std::initializer_list<long long> numbers) {
   std::vector<Chat> chats;
   for (long long n : numbers) chats.push_back({std::to_string(n), "t" + std::to_string(n)});
   return CommentXml(chats);
+}
+
+std::string CallText(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const CallTextError& e) {
+    return e.what();
+  }
+  return "(no call-text error)";
+}
+
+std::optional<HResult> ComCode(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ComError& e) {
+    return e.Error();
+  }
+  return std::nullopt;
 }
 
 xml::DocumentHandle ParseDocument(const std::string& text) {

@@ -2,6 +2,7 @@
 // log, and comment documents built from a list of numbers.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -52,10 +53,27 @@ class ComponentThread {
 void MakeDirectory(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& bytes);
 std::string ReadFile(const std::wstring& path);
+// Takes away every write permission (the read-only attribute on Windows).
+void MakeReadOnly(const std::wstring& path);
 // UTF-16LE bytes after a byte-order mark.
 std::string Utf16LeWithBom(std::u16string_view text);
 // A log text split at "\r\n"; a last line without a line end is kept.
 std::vector<std::wstring> SplitLines(const std::wstring& text);
+
+// Job logs kept as golden files in tests/golden (ZANTREL_GOLDEN_DIR): UTF-8, one
+// log line per line. "<time>" stands for a time text; `{dir}` for the folder
+// given (with its trailing separator).
+inline constexpr wchar_t kAnyTime[] = L"<time>";
+// A line whose words are the system's or the component's own (they differ between
+// platforms): it only has to be there and not be empty.
+inline constexpr wchar_t kAnyText[] = L"<text>";
+std::vector<std::wstring> GoldenLog(const std::string& name, const std::wstring& dir = {});
+// Compares a log with its expectation line by line, with the placeholders above.
+void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected);
+
+// True in a Windows build running under Wine, whose system component and
+// messages legitimately differ from Windows' own; false elsewhere.
+bool RunningUnderWine();
 
 // Routes AppendLog into a buffer for the lifetime of the object.
 class LogCapture {
@@ -80,6 +98,11 @@ struct Chat {
 // <packet><thread .../><chat no=...>...</chat>...</packet>
 std::string CommentXml(const std::vector<Chat>& chats);
 std::string CommentXml(std::initializer_list<long long> numbers);
+
+// What `f` threw: the call text of a CallTextError, or "(no call-text error)".
+std::string CallText(const std::function<void()>& f);
+// The code of the ComError `f` threw, or nullopt.
+std::optional<HResult> ComCode(const std::function<void()>& f);
 
 xml::DocumentHandle ParseDocument(const std::string& text);
 // The `no` texts of all chats in document order.
