@@ -13,6 +13,7 @@
 // byte, and a ComError with the system's reason is thrown.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,27 @@
 namespace zantrel {
 
 bool ReadRegularFile(const std::wstring& path, std::string& bytes);
+
+// The same file read front to back in pieces, so a large input is never whole in
+// memory: Open refuses what ReadRegularFile refuses (a file larger than INT_MAX
+// bytes included), and the reads end where ReadRegularFile's would, at the size
+// the file had when it was opened or earlier when it shrank.
+class RegularFileReader {
+ public:
+  RegularFileReader() = default;
+  RegularFileReader(const RegularFileReader&) = delete;
+  RegularFileReader& operator=(const RegularFileReader&) = delete;
+  ~RegularFileReader();
+
+  bool Open(const std::wstring& path);
+  // Up to `size` bytes into `into`: how many, 0 at the end, -1 on a read error
+  // (a read error is no document).
+  long Read(char* into, std::size_t size) noexcept;
+
+ private:
+  int fd_ = -1;
+  std::size_t left_ = 0;
+};
 
 // `produce` hands every piece of the output to the sink. A sink call that answers
 // false (the write failed) ends the save; so does an exception from `produce`,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "base/paths.hpp"
 #include "base/text.hpp"
@@ -38,6 +40,7 @@ class UniqueFd {
     if (fd_ >= 0) ::close(fd_);
   }
   int get() const noexcept { return fd_; }
+  int Release() noexcept { return std::exchange(fd_, -1); }
   void Reset(int fd) noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
@@ -181,6 +184,36 @@ bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
   }
   bytes.resize(done);  // a file that shrank while read
   return true;
+}
+
+RegularFileReader::~RegularFileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool RegularFileReader::Open(const std::wstring& path) {
+  // O_NONBLOCK: opening a pipe named like an input must not hang the job.
+  UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (st.st_size > INT_MAX) return false;  // the parser counts in int
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd.Release();
+  left_ = static_cast<std::size_t>(st.st_size);
+  return true;
+}
+
+long RegularFileReader::Read(char* into, std::size_t size) noexcept {
+  if (fd_ < 0) return -1;
+  size = std::min(size, left_);
+  if (size == 0) return 0;
+  for (;;) {
+    const ssize_t n = ::read(fd_, into, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    left_ = n == 0 ? 0 : left_ - static_cast<std::size_t>(n);  // a file that shrank ends here
+    return static_cast<long>(n);
+  }
 }
 
 void StartTerminationCleanup() {

@@ -10,6 +10,7 @@
 #include "base/paths.hpp"
 #include "base/text.hpp"
 #include "comments/progress.hpp"
+#include "engine/libxml/attribute_bound.hpp"
 #include "job/merge_job.hpp"
 #include "test_support.hpp"
 
@@ -283,6 +284,95 @@ TEST(CompactMerge, ShapesOneByOne) {
     const auto compact = RunJobs(jobs, MergePath::Compact);
     const auto whole = RunJobs(jobs, MergePath::WholeTree);
     EXPECT_EQ(compact, whole) << Describe(jobs, compact, whole);
+  }
+}
+
+// Inputs reach the parser in pieces, each through the attribute bound first: the
+// scan must answer as on the whole bytes wherever the pieces are cut.
+TEST(AttributeScan, SameAnswerWhereverThePiecesAreCut) {
+  const auto attributes = [](int n, const std::string& value = "") {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += " a" + std::to_string(i) + "=\"" + value + "\"";
+    return s;
+  };
+  const auto utf16 = [](const std::string& ascii, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+  };
+  const auto ucs4 = [](const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) out += std::string{'\0', '\0', '\0', c};
+    return out;
+  };
+  const auto ebcdic = [](const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) {
+      switch (c) {
+        case '<': out += '\x4C'; break;
+        case '>': out += '\x6E'; break;
+        case '"': out += '\x7F'; break;
+        case '?': out += '\x6F'; break;
+        case '/': out += '\x61'; break;
+        case 'x': out += '\xA7'; break;
+        case 'm': out += '\x94'; break;
+        default: out += '\xC1'; break;
+      }
+    }
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::string content;
+    bool tooMany;
+  };
+  // Those of the load test, and the constructs a cut can fall into.
+  const Case cases[] = {
+      {"at the bound", "<packet" + attributes(4096) + "/>", false},
+      {"one past it", "<packet" + attributes(4097) + "/>", true},
+      {"single quotes, '>' in values", "<packet" + attributes(5000, ">") + "/>", true},
+      {"UTF-16LE", utf16("<packet" + attributes(5000) + "/>", false), true},
+      {"UTF-16BE", utf16("<packet" + attributes(5000) + "/>", true), true},
+      {"UTF-16 at the bound", utf16("<packet" + attributes(4096) + "/>", false), false},
+      {"UCS-4", ucs4("<?xml" + attributes(4097) + "?><p/>"), false},
+      {"UCS-4 in a tag", ucs4("<p" + attributes(4097) + "/>"), true},
+      {"EBCDIC", ebcdic("<?xm?><p" + attributes(4097) + "/>"), true},
+      {"in a comment", "<packet><!--<x" + attributes(5000) + ">--></packet>", false},
+      {"after a comment", "<packet><!-- -- - ->--><x" + attributes(4097) + "></packet>", true},
+      {"in CDATA", "<packet><![CDATA[<x" + attributes(5000) + ">]]></packet>", false},
+      {"after CDATA", "<packet><![CDATA[]]]]]><x" + attributes(4097) + "></packet>", true},
+      {"in a processing instruction", "<packet><?pi <x" + attributes(5000) + "> ?></packet>", false},
+      {"after one", "<packet><??? ?? ?><x" + attributes(4097) + "></packet>", true},
+      {"other <!", "<packet><!-x<!DOC<![CDAT<x" + attributes(4097) + "></packet>", true},
+      {"'<' ends a tag", "<packet" + attributes(3000) + "<x" + attributes(3000) + "/>", false},
+      {"unclosed value", "<packet a='" + attributes(5000) + "/>", false},
+      {"in text", "<packet>" + attributes(5000) + "</packet>", false},
+      {"end tags", "</packet" + attributes(5000) + ">", false},
+      {"short", "<a", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string& bytes = c.content;
+    ASSERT_EQ(xml::TooManyAttributes(bytes), c.tooMany);
+    xml::AttributeScan bytewise;
+    for (const char b : bytes) bytewise.Feed(std::string_view(&b, 1));
+    EXPECT_EQ(bytewise.TooMany(), c.tooMany);
+    // Two pieces, cut at every place within the first and last 200 bytes and
+    // around the value that passes the bound, every 101st elsewhere (the rest of a
+    // case repeats the same few bytes).
+    const std::size_t quote = [&] {
+      std::size_t at = 0;
+      for (int n = 0; n < 4097 * 2 && at != std::string::npos; ++n) at = bytes.find_first_of("\"'\x7F", at + 1);
+      return at == std::string::npos ? bytes.size() : at;
+    }();
+    for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+      const bool near = cut < 200 || cut + 200 > bytes.size() || (cut + 200 > quote && cut < quote + 200);
+      if (!near && cut % 101 != 0) continue;
+      xml::AttributeScan scan;
+      scan.Feed(std::string_view(bytes).substr(0, cut));
+      scan.Feed(std::string_view(bytes).substr(cut));
+      ASSERT_EQ(scan.TooMany(), c.tooMany) << "cut at " << cut;
+    }
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <string_view>
 
 namespace zantrel::xml {
 namespace {
@@ -10,101 +9,203 @@ namespace {
 // No comment file has an element with anywhere near this many attributes.
 constexpr std::size_t kMaxAttributes = 4096;
 
-// The bytes as ASCII where the encoding is not ASCII-compatible (UTF-16, UCS-4,
-// EBCDIC, told apart as the parser does by the first bytes): every unit that is
-// an ASCII character becomes that byte, every other one 0x80. Empty when the
-// bytes can be scanned as they are.
-std::string AsciiProjection(const std::string& bytes) {
-  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  if (bytes.size() < 4) return {};
-  const std::uint32_t head = (std::uint32_t{at(0)} << 24) | (std::uint32_t{at(1)} << 16) |
-                             (std::uint32_t{at(2)} << 8) | at(3);
-  std::size_t width = 0;
-  std::size_t low = 0;  // the byte of each unit that carries an ASCII character
-  if (head == 0x0000003C || head == 0x0000FEFF) {
-    width = 4; low = 3;
-  } else if (head == 0x3C000000 || head == 0xFFFE0000) {
-    width = 4; low = 0;
-  } else if ((head >> 16) == 0xFEFF || head == 0x003C003F) {
-    width = 2; low = 1;
-  } else if ((head >> 16) == 0xFFFE || head == 0x3C003F00) {
-    width = 2; low = 0;
-  } else if (head == 0x4C6FA794) {
-    // EBCDIC: only the characters of markup matter here.
-    std::string out(bytes.size(), 'x');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      switch (at(i)) {
-        case 0x4C: out[i] = '<'; break;
-        case 0x6E: out[i] = '>'; break;
-        case 0x7F: out[i] = '"'; break;
-        case 0x7D: out[i] = '\''; break;
-        case 0x5A: out[i] = '!'; break;
-        case 0x6F: out[i] = '?'; break;
-        case 0x60: out[i] = '-'; break;
-        case 0x61: out[i] = '/'; break;
-        default: break;
-      }
-    }
-    return out;
-  } else {
-    return {};
+char FromEbcdic(unsigned char c) {
+  // EBCDIC: only the characters of markup matter here.
+  switch (c) {
+    case 0x4C: return '<';
+    case 0x6E: return '>';
+    case 0x7F: return '"';
+    case 0x7D: return '\'';
+    case 0x5A: return '!';
+    case 0x6F: return '?';
+    case 0x60: return '-';
+    case 0x61: return '/';
+    default: return 'x';
   }
-  std::string out(bytes.size() / width, '\x80');
-  for (std::size_t u = 0; u < out.size(); ++u) {
-    bool ascii = at(u * width + low) < 0x80;
-    for (std::size_t k = 0; ascii && k < width; ++k)
-      ascii = k == low || at(u * width + k) == 0;
-    if (ascii) out[u] = static_cast<char>(at(u * width + low));
-  }
-  return out;
-}
-
-// True when a start tag holds more than kMaxAttributes attributes. Trap: libxml2
-// checks a tag's attributes for duplicates pair by pair before anyone sees them,
-// so a tag with a million attributes costs hours; only a look at the bytes
-// first can refuse it in time. Counts quoted values (one per attribute) between
-// a '<' that opens a tag and its '>'; comments, CDATA sections and processing
-// instructions are skipped. Linear, and mostly memchr.
-bool TooManyAttributesIn(std::string_view text) {
-  const auto skipPast = [&](std::size_t from, std::string_view end) {
-    const std::size_t found = text.find(end, from);
-    return found == std::string_view::npos ? text.size() : found + end.size();
-  };
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const void* lt = std::memchr(text.data() + i, '<', text.size() - i);
-    if (lt == nullptr) break;
-    i = static_cast<std::size_t>(static_cast<const char*>(lt) - text.data()) + 1;
-    const std::string_view rest = text.substr(i);
-    if (rest.substr(0, 3) == "!--") {
-      i = skipPast(i + 3, "-->");
-    } else if (rest.substr(0, 8) == "![CDATA[") {
-      i = skipPast(i + 8, "]]>");
-    } else if (rest.substr(0, 1) == "?") {
-      i = skipPast(i + 1, "?>");
-    } else if (rest.substr(0, 1) != "!" && rest.substr(0, 1) != "/") {
-      std::size_t attributes = 0;
-      while (i < text.size() && text[i] != '>' && text[i] != '<') {
-        const char c = text[i];
-        if (c != '"' && c != '\'') {
-          ++i;
-          continue;
-        }
-        if (++attributes > kMaxAttributes) return true;
-        const void* close = std::memchr(text.data() + i + 1, c, text.size() - i - 1);
-        if (close == nullptr) return false;  // the parser refuses the rest anyway
-        i = static_cast<std::size_t>(static_cast<const char*>(close) - text.data()) + 1;
-      }
-    }
-  }
-  return false;
 }
 
 }  // namespace
 
-bool TooManyAttributes(const std::string& bytes) {
-  const std::string projected = AsciiProjection(bytes);
-  return TooManyAttributesIn(projected.empty() ? std::string_view(bytes) : std::string_view(projected));
+// Where the encoding is not ASCII-compatible (UTF-16, UCS-4, EBCDIC, told apart as
+// the parser does by the first four bytes) the scan sees the bytes as ASCII: every
+// unit that is an ASCII character becomes that byte, every other one 0x80 (for
+// EBCDIC: the characters of markup, everything else 'x'). A document shorter than
+// four bytes is scanned as it is.
+void AttributeScan::Decide() {
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(head_[i]); };
+  const std::uint32_t head = (std::uint32_t{at(0)} << 24) | (std::uint32_t{at(1)} << 16) |
+                             (std::uint32_t{at(2)} << 8) | at(3);
+  encoding_ = Encoding::Units;
+  if (head == 0x0000003C || head == 0x0000FEFF) {
+    width_ = 4; low_ = 3;
+  } else if (head == 0x3C000000 || head == 0xFFFE0000) {
+    width_ = 4; low_ = 0;
+  } else if ((head >> 16) == 0xFEFF || head == 0x003C003F) {
+    width_ = 2; low_ = 1;
+  } else if ((head >> 16) == 0xFFFE || head == 0x3C003F00) {
+    width_ = 2; low_ = 0;
+  } else if (head == 0x4C6FA794) {
+    encoding_ = Encoding::Ebcdic;
+  } else {
+    encoding_ = Encoding::Plain;
+  }
+}
+
+bool AttributeScan::Feed(std::string_view bytes) {
+  if (tooMany_) return false;
+  if (encoding_ == Encoding::Undecided) {
+    const std::size_t take = std::min(bytes.size(), std::size_t{4} - head_.size());
+    head_.append(bytes.substr(0, take));
+    bytes.remove_prefix(take);
+    if (head_.size() < 4) return true;  // too short to say: nothing to count yet
+    Decide();
+    std::string first;
+    first.swap(head_);
+    Feed(first);
+  }
+  switch (encoding_) {
+    case Encoding::Plain:
+      Scan(bytes);
+      break;
+    case Encoding::Ebcdic:
+      projected_.resize(bytes.size());
+      for (std::size_t i = 0; i < bytes.size(); ++i) projected_[i] = FromEbcdic(static_cast<unsigned char>(bytes[i]));
+      Scan(projected_);
+      break;
+    case Encoding::Units: {
+      // A unit cut by the end of the last piece is completed first; a unit cut by
+      // the end of the document is never seen, as the parser never sees it.
+      projected_.clear();
+      const auto unit = [&](std::string_view u) {
+        bool ascii = static_cast<unsigned char>(u[low_]) < 0x80;
+        for (std::size_t k = 0; ascii && k < width_; ++k) ascii = k == low_ || u[k] == 0;
+        projected_.push_back(ascii ? u[low_] : '\x80');
+      };
+      if (!head_.empty()) {
+        const std::size_t take = std::min(bytes.size(), width_ - head_.size());
+        head_.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        if (head_.size() < width_) return true;
+        unit(head_);
+        head_.clear();
+      }
+      const std::size_t whole = bytes.size() / width_ * width_;
+      for (std::size_t i = 0; i < whole; i += width_) unit(bytes.substr(i, width_));
+      head_.assign(bytes.substr(whole));
+      Scan(projected_);
+      break;
+    }
+    case Encoding::Undecided:
+      break;
+  }
+  return !tooMany_;
+}
+
+// Counts quoted values (one per attribute) between a '<' that opens a tag and its
+// '>' (or the next '<'); comments, CDATA sections and processing instructions are
+// skipped. Trap: libxml2 checks a tag's attributes for duplicates pair by pair
+// before anyone sees them, so a tag with a million attributes costs hours; only a
+// look at the bytes first can refuse it in time. Mostly memchr.
+void AttributeScan::Scan(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && !tooMany_) {
+    switch (state_) {
+      case State::Text: {
+        const void* lt = std::memchr(text.data() + i, '<', text.size() - i);
+        if (lt == nullptr) return;
+        i = static_cast<std::size_t>(static_cast<const char*>(lt) - text.data()) + 1;
+        state_ = State::Open;
+        open_.clear();
+        break;
+      }
+      case State::Open: {
+        // What follows '<' decides; "<!--" and "<![CDATA[" may arrive in pieces.
+        const char c = text[i];
+        if (open_.empty() && c != '!') {
+          if (c == '?') {
+            ++i;
+            state_ = State::Skip;
+            end_ = "?>";
+            tail_.clear();
+          } else if (c == '/') {
+            state_ = State::Text;  // an end tag: scanned on as text
+          } else {
+            state_ = State::Tag;  // this byte is the tag's first
+            attributes_ = 0;
+          }
+          break;
+        }
+        open_.push_back(c);
+        ++i;
+        constexpr std::string_view comment = "!--";
+        constexpr std::string_view cdata = "![CDATA[";
+        if (open_ == comment || open_ == cdata) {
+          state_ = State::Skip;
+          end_ = open_ == comment ? std::string_view("-->") : std::string_view("]]>");
+          tail_.clear();
+        } else if (comment.substr(0, open_.size()) != open_ && cdata.substr(0, open_.size()) != open_) {
+          // Some other "<!": what follows the '!' is text again, from the start.
+          state_ = State::Text;
+          const std::string again = open_.substr(1);
+          Scan(again);
+        }
+        break;
+      }
+      case State::Tag: {
+        const char c = text[i++];
+        if (c == '>') {
+          state_ = State::Text;
+        } else if (c == '<') {
+          state_ = State::Open;
+          open_.clear();
+        } else if (c == '"' || c == '\'') {
+          if (++attributes_ > kMaxAttributes) {
+            tooMany_ = true;
+            return;
+          }
+          state_ = State::Quoted;
+          quote_ = c;
+        }
+        break;
+      }
+      case State::Quoted: {
+        // An unclosed value runs to the end: nothing after it counts.
+        const void* close = std::memchr(text.data() + i, quote_, text.size() - i);
+        if (close == nullptr) return;
+        i = static_cast<std::size_t>(static_cast<const char*>(close) - text.data()) + 1;
+        state_ = State::Tag;
+        break;
+      }
+      case State::Skip: {
+        const std::string_view rest = text.substr(i);
+        // An end cut by the last piece's end first; it cannot lie in tail_ alone.
+        std::string seam = tail_;
+        seam.append(rest.substr(0, end_.size() - 1));
+        const std::size_t across = seam.find(end_);
+        if (across != std::string::npos) {
+          i += across + end_.size() - tail_.size();
+          state_ = State::Text;
+          break;
+        }
+        const std::size_t found = rest.find(end_);
+        if (found != std::string_view::npos) {
+          i += found + end_.size();
+          state_ = State::Text;
+          break;
+        }
+        seam = tail_;
+        seam.append(rest);
+        tail_.assign(seam, seam.size() - std::min(seam.size(), end_.size() - 1));
+        return;
+      }
+    }
+  }
+}
+
+bool TooManyAttributes(std::string_view bytes) {
+  AttributeScan scan;
+  scan.Feed(bytes);
+  return scan.TooMany();
 }
 
 }  // namespace zantrel::xml

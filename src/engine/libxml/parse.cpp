@@ -8,7 +8,9 @@
 #include <cctype>
 #include <climits>
 #include <exception>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "engine/file_io.hpp"
 #include "engine/libxml/attribute_bound.hpp"
@@ -67,7 +69,7 @@ void RefuseDocumentType(void* ctx, const xmlChar*, const xmlChar*, const xmlChar
 }
 
 // True when the declared encoding cannot be that of the byte-order mark.
-bool EncodingContradictsMark(const std::string& bytes, const xmlChar* declared) {
+bool EncodingContradictsMark(std::string_view bytes, const xmlChar* declared) {
   if (declared == nullptr) return false;
   std::string name(reinterpret_cast<const char*>(declared));
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -77,11 +79,54 @@ bool EncodingContradictsMark(const std::string& bytes, const xmlChar* declared) 
   return false;
 }
 
-bool Parse(Document& target, const std::string& bytes, const char* url, const char* encoding,
-           LoadPolicy policy, ElementEndObserver* observer = nullptr) {
+// A file handed to the parser piece by piece, so that neither it nor a copy of it
+// is ever whole in memory. Every piece passes the attribute bound before the
+// parser sees it.
+struct FileFeed {
+  RegularFileReader file;
+  AttributeScan bound;
+  std::string head;  // the first bytes, for the byte-order mark
+  bool failed = false;  // a read error or too many attributes: no document
+  std::exception_ptr failure;  // thrown again once the parser is out
+
+  // Trap: a failed read looks like the end of the input to the parser, and a
+  // document may be complete by then; the caller must look at `failed`.
+  int Read(char* into, int length) noexcept {
+    if (failed || length <= 0) return failed ? -1 : 0;
+    const long n = file.Read(into, static_cast<std::size_t>(length));
+    if (n < 0) {
+      failed = true;
+      return -1;
+    }
+    try {
+      const std::string_view piece(into, static_cast<std::size_t>(n));
+      if (head.size() < 4) head.append(piece.substr(0, 4 - head.size()));
+      if (!bound.Feed(piece)) failed = true;
+    } catch (...) {
+      failure = std::current_exception();  // never through the parser
+      failed = true;
+    }
+    return failed ? -1 : static_cast<int>(n);
+  }
+  // What the parser left unread (nothing after a whole document but trailing
+  // bytes it refused anyway) still counts for the bound, as when the file was read whole.
+  void ReadRest() {
+    char rest[16384];
+    while (!failed && Read(rest, sizeof rest) > 0) {
+    }
+  }
+};
+
+int ReadFeed(void* context, char* buffer, int length) noexcept {
+  return static_cast<FileFeed*>(context)->Read(buffer, length);
+}
+
+// `read` runs the parser on the context with the options and answers its document.
+template <typename Read>
+bool Parse(Document& target, const char* encoding, LoadPolicy policy, ElementEndObserver* observer,
+           const Read& read, const std::function<bool()>& refused,
+           const std::function<std::string_view()>& head) {
   ErrorScope errors;
-  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
-  if (TooManyAttributes(bytes)) return false;
   ParserCtxtPtr ctxt(xmlNewParserCtxt());
   if (!ctxt) throw ComError(kEOutOfMemory);
   InputParse mark;
@@ -98,32 +143,58 @@ bool Parse(Document& target, const std::string& bytes, const char* url, const ch
     // library's amplification limits), external DTDs are not fetched.
     options |= XML_PARSE_NOENT;
   }
-  DocPtr parsed(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url,
-                                  encoding, options));
+  DocPtr parsed(read(ctxt.get(), options));
   if (mark.observerFailure) std::rethrow_exception(mark.observerFailure);
+  if (refused()) return false;
   // Namespace errors and an encoding declaration that contradicts the byte-order
   // mark leave libxml2's result standing; they still make the document malformed.
   if (!parsed || mark.refusedDtd || !ctxt->wellFormed || !ctxt->nsWellFormed ||
-      EncodingContradictsMark(bytes, encoding == nullptr ? parsed->encoding : nullptr))
+      EncodingContradictsMark(head(), encoding == nullptr ? parsed->encoding : nullptr))
     return false;
   target.Reset(std::move(parsed), nullptr, policy == LoadPolicy::Input && !mark.namespaces);
   return true;
 }
 
+bool ParseFile(Document& target, const std::wstring& path, LoadPolicy policy,
+               ElementEndObserver* observer = nullptr) {
+  FileFeed feed;
+  if (!feed.file.Open(path)) return false;
+  const std::string url = WideToNative(path);
+  // The same pull parser as for bytes in memory, fed from the file as it reads.
+  const auto read = [&](xmlParserCtxt* ctxt, int options) {
+    xmlDoc* doc = xmlCtxtReadIO(ctxt, &ReadFeed, nullptr, &feed, url.c_str(), nullptr, options);
+    if (feed.failure) {
+      DocPtr drop(doc);
+      std::rethrow_exception(feed.failure);
+    }
+    return doc;
+  };
+  const auto refused = [&] {
+    feed.ReadRest();
+    if (feed.failure) std::rethrow_exception(feed.failure);
+    return feed.failed;
+  };
+  return Parse(target, nullptr, policy, observer, read, refused, [&] { return std::string_view(feed.head); });
+}
+
+bool ParseBytes(Document& target, const std::string& bytes, const char* encoding, LoadPolicy policy) {
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
+  if (TooManyAttributes(bytes)) return false;
+  const auto read = [&](xmlParserCtxt* ctxt, int options) {
+    return xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, options);
+  };
+  return Parse(target, encoding, policy, nullptr, read, [] { return false; },
+               [&] { return std::string_view(bytes); });
+}
+
 }  // namespace
 
 bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy) {
-  Document& doc = Require(handle);
-  std::string bytes;
-  if (!ReadRegularFile(path, bytes)) return false;
-  return Parse(doc, bytes, WideToNative(path).c_str(), nullptr, policy);
+  return ParseFile(Require(handle), path, policy);
 }
 
 bool LoadObserved(const DocumentHandle& handle, const std::wstring& path, ElementEndObserver& observer) {
-  Document& doc = Require(handle);
-  std::string bytes;
-  if (!ReadRegularFile(path, bytes)) return false;
-  return Parse(doc, bytes, WideToNative(path).c_str(), nullptr, LoadPolicy::Input, &observer);
+  return ParseFile(Require(handle), path, LoadPolicy::Input, &observer);
 }
 
 bool IsNamespaceFree(const DocumentHandle& handle) noexcept { return handle && handle->namespaceFree; }
@@ -133,7 +204,7 @@ xmlDoc* Tree(const DocumentHandle& handle) noexcept { return handle ? handle->do
 bool LoadXml(const DocumentHandle& handle, const std::wstring& text, LoadPolicy policy) {
   Document& doc = Require(handle);
   // The text is already characters: a declared encoding must not reinterpret it.
-  return Parse(doc, WideToUtf8(text), nullptr, "UTF-8", policy);
+  return ParseBytes(doc, WideToUtf8(text), "UTF-8", policy);
 }
 
 }  // namespace zantrel::xml
