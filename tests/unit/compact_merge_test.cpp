@@ -290,16 +290,6 @@ TEST(CompactMerge, ShapesOneByOne) {
 // Inputs reach the parser in pieces, each through the attribute bound first: the
 // scan must answer as on the whole bytes wherever the pieces are cut.
 TEST(AttributeScan, SameAnswerWhereverThePiecesAreCut) {
-  const auto attributes = [](int n, const std::string& value = "") {
-    std::string s;
-    for (int i = 0; i < n; ++i) s += " a" + std::to_string(i) + "=\"" + value + "\"";
-    return s;
-  };
-  const auto utf16 = [](const std::string& ascii, bool bigEndian) {
-    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
-    return out;
-  };
   const auto ucs4 = [](const std::string& ascii) {
     std::string out;
     for (char c : ascii) out += std::string{'\0', '\0', '\0', c};
@@ -321,35 +311,22 @@ TEST(AttributeScan, SameAnswerWhereverThePiecesAreCut) {
     }
     return out;
   };
-  struct Case {
-    const char* name;
-    std::string content;
-    bool tooMany;
-  };
   // Those of the load test, and the constructs a cut can fall into.
-  const Case cases[] = {
-      {"at the bound", "<packet" + attributes(4096) + "/>", false},
-      {"one past it", "<packet" + attributes(4097) + "/>", true},
-      {"single quotes, '>' in values", "<packet" + attributes(5000, ">") + "/>", true},
-      {"UTF-16LE", utf16("<packet" + attributes(5000) + "/>", false), true},
-      {"UTF-16BE", utf16("<packet" + attributes(5000) + "/>", true), true},
-      {"UTF-16 at the bound", utf16("<packet" + attributes(4096) + "/>", false), false},
-      {"UCS-4", ucs4("<?xml" + attributes(4097) + "?><p/>"), false},
-      {"UCS-4 in a tag", ucs4("<p" + attributes(4097) + "/>"), true},
-      {"EBCDIC", ebcdic("<?xm?><p" + attributes(4097) + "/>"), true},
-      {"in a comment", "<packet><!--<x" + attributes(5000) + ">--></packet>", false},
-      {"after a comment", "<packet><!-- -- - ->--><x" + attributes(4097) + "></packet>", true},
-      {"in CDATA", "<packet><![CDATA[<x" + attributes(5000) + ">]]></packet>", false},
-      {"after CDATA", "<packet><![CDATA[]]]]]><x" + attributes(4097) + "></packet>", true},
-      {"in a processing instruction", "<packet><?pi <x" + attributes(5000) + "> ?></packet>", false},
-      {"after one", "<packet><??? ?? ?><x" + attributes(4097) + "></packet>", true},
-      {"other <!", "<packet><!-x<!DOC<![CDAT<x" + attributes(4097) + "></packet>", true},
-      {"'<' ends a tag", "<packet" + attributes(3000) + "<x" + attributes(3000) + "/>", false},
-      {"unclosed value", "<packet a='" + attributes(5000) + "/>", false},
-      {"in text", "<packet>" + attributes(5000) + "</packet>", false},
-      {"end tags", "</packet" + attributes(5000) + ">", false},
+  std::vector<test::AttributeCase> cases = test::AttributeBoundCases();
+  const test::AttributeCase more[] = {
+      {"UCS-4", ucs4("<?xml" + test::Attributes(4097) + "?><p/>"), false},
+      {"UCS-4 in a tag", ucs4("<p" + test::Attributes(4097) + "/>"), true},
+      {"EBCDIC", ebcdic("<?xm?><p" + test::Attributes(4097) + "/>"), true},
+      {"after a comment", "<packet><!-- -- - ->--><x" + test::Attributes(4097) + "></packet>", true},
+      {"after CDATA", "<packet><![CDATA[]]]]]><x" + test::Attributes(4097) + "></packet>", true},
+      {"after one", "<packet><??? ?? ?><x" + test::Attributes(4097) + "></packet>", true},
+      {"other <!", "<packet><!-x<!DOC<![CDAT<x" + test::Attributes(4097) + "></packet>", true},
+      {"'<' ends a tag", "<packet" + test::Attributes(3000) + "<x" + test::Attributes(3000) + "/>", false},
+      {"unclosed value", "<packet a='" + test::Attributes(5000) + "/>", false},
+      {"end tags", "</packet" + test::Attributes(5000) + ">", false},
       {"short", "<a", false},
   };
+  cases.insert(cases.end(), std::begin(more), std::end(more));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string& bytes = c.content;

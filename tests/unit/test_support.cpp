@@ -253,4 +253,31 @@ std::optional<std::string> LastRes(const xml::DocumentHandle& doc) {
   return WideToUtf8(value);
 }
 
+std::string Attributes(int count, const std::string& value) {
+  std::string s;
+  for (int i = 0; i < count; ++i) s += " a" + std::to_string(i) + "=\"" + value + "\"";
+  return s;
+}
+
+std::string Utf16WithBom(const std::string& ascii, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  return out;
+}
+
+std::vector<AttributeCase> AttributeBoundCases() {
+  return {
+      {"at the bound", "<packet" + Attributes(4096) + "/>", false},
+      {"one past it", "<packet" + Attributes(4097) + "/>", true},
+      {"single quotes, '>' in values", "<packet" + Attributes(5000, ">") + "/>", true},
+      {"UTF-16LE", Utf16WithBom("<packet" + Attributes(5000) + "/>", false), true},
+      {"UTF-16BE", Utf16WithBom("<packet" + Attributes(5000) + "/>", true), true},
+      {"UTF-16 at the bound", Utf16WithBom("<packet" + Attributes(4096) + "/>", false), false},
+      {"in a comment", "<packet><!--<x" + Attributes(5000) + ">--></packet>", false},
+      {"in CDATA", "<packet><![CDATA[<x" + Attributes(5000) + ">]]></packet>", false},
+      {"in a processing instruction", "<packet><?pi <x" + Attributes(5000) + "> ?></packet>", false},
+      {"in text", "<packet>" + Attributes(5000) + "</packet>", false},
+  };
+}
+
 }  // namespace zantrel::test

@@ -111,4 +111,17 @@ std::vector<std::string> ChatNumbersOfFile(const std::wstring& path);
 // The `last_res` text of /packet/thread, or nullopt.
 std::optional<std::string> LastRes(const xml::DocumentHandle& doc);
 
+// Inputs around the attribute-count bound, each with whether one of its start
+// tags holds too many attributes; and the pieces they are made of.
+struct AttributeCase {
+  const char* name;
+  std::string content;
+  bool tooMany;
+};
+std::vector<AttributeCase> AttributeBoundCases();
+// ` a0="value" a1="value" ...`
+std::string Attributes(int count, const std::string& value = "");
+// ASCII text as UTF-16 after a byte-order mark.
+std::string Utf16WithBom(const std::string& ascii, bool bigEndian);
+
 }  // namespace zantrel::test
