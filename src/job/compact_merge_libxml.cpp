@@ -43,31 +43,49 @@ void Silent(const std::wstring&) {}
 
 }  // namespace
 
-std::optional<Tally> CompactMergeLibxml::Load(std::size_t index, DocumentHandle& doc, bool base) {
+bool CompactMergeLibxml::Load(std::size_t index, DocumentHandle& doc, Intake& intake) const {
   const std::wstring& path = inputs_[index];
-  if (!PathExists(path)) return std::nullopt;  // LoadDocument would parse the path as text
+  if (!PathExists(path)) return false;  // LoadDocument would parse the path as text
   if (CreateDomDocument(doc) < 0)
     throw CallTextError("pDoc.CreateInstance( __uuidof( MSXML2::DOMDocument ) )");
-  Intake intake(*this, base);
   bool loaded = false;
   try {
     loaded = xml::LoadObserved(doc, path, intake);
   } catch (const NotCompact&) {
-    return std::nullopt;
+    return false;
   }
   if (!loaded) throw CallTextError("pDoc->load()[loadXML()]");
   // The transform hands over only a source without namespaces.
-  if (!xml::IsNamespaceFree(doc)) return std::nullopt;
-  return intake.Result();
+  return xml::IsNamespaceFree(doc);
+}
+
+ReadInput CompactMergeLibxml::ReadAhead(std::size_t index, const std::atomic<bool>& stop) noexcept {
+  ReadInput read(pool_);
+  try {
+    ChatDump dump(read.bytes, outputEncoding_);
+    Intake intake(read, dump, stop);
+    DocumentHandle doc;  // made, shrunk and freed on this thread
+    if (!Load(index, doc, intake)) read.outcome = ReadInput::Outcome::NotCompact;
+    dump.Finish();
+    read.tally = intake.Result();
+  } catch (...) {
+    read.outcome = ReadInput::Outcome::Failed;
+    read.failure = std::current_exception();
+  }
+  return read;
 }
 
 bool CompactMergeLibxml::LoadBase() {
-  const std::optional<Tally> tally = Load(0, base_, true);
-  if (!tally) return false;
+  // The later inputs are read while the base is.
+  ahead_.emplace(1, inputs_.size(),
+                 [this](std::size_t index, const std::atomic<bool>& stop) { return ReadAhead(index, stop); });
+  Intake intake(*this);
+  if (!Load(0, base_, intake)) return false;
+  dump_->Finish();
   const xmlNode* root = xmlDocGetRootElement(xml::Tree(base_));
   // Merging needs /packet; without it the whole tree fails there in its own words.
   if (!IsNamed(root, "packet") || root->ns != nullptr) return false;
-  baseTally_ = *tally;
+  baseTally_ = intake.Result();
   MarkRuns();
   return true;
 }
@@ -96,29 +114,41 @@ void CompactMergeLibxml::MarkRuns() {
 bool CompactMergeLibxml::Merge(std::size_t index, LogCallback log, TickState& tickState) {
   const std::size_t keptBefore = kept_;
   const std::size_t firstPiece = pieces_.size();
-  DocumentHandle added;
-  const std::optional<Tally> tally = Load(index, added, false);
-  if (!tally) return false;
-  added.reset();
+  ReadInput read = ahead_->Take(index);
+  if (read.outcome == ReadInput::Outcome::Failed) std::rethrow_exception(read.failure);
+  if (read.outcome == ReadInput::Outcome::NotCompact) return false;
+  // Decided in input order: the first copy of each number is kept, its bytes
+  // moved onto the kept ones in the blocks they were read into.
+  Arena::Mover move(bytes_, read.bytes);
+  for (const ReadInput::Chat& chat : read.chats) {
+    if (Accept(chat.number)) {
+      pieces_.push_back(chat.length);
+      move.Keep(chat.length);
+    } else {
+      move.Skip(chat.length);
+    }
+  }
+  move.Finish();
+  const Tally& tally = read.tally;
 
   // The lines and ticks MergeComments writes for these counts. The removal after
   // the first merge walks every chat of the base; later ones start after the
   // chats already known, with the ticks of those computed from the same counts.
   log(kMergeHeading);
-  ticks::Merge(tickState, tally->chats, tally->chats, log);
+  ticks::Merge(tickState, tally.chats, tally.chats, log);
   log(kDone);
   log(kRemovalHeading);
   const bool first = index == 1;
   const std::size_t known = first ? 0 : keptBefore;
-  const std::size_t walked = (first ? baseTally_.chats : 0) + tally->chats;
+  const std::size_t walked = (first ? baseTally_.chats : 0) + tally.chats;
   std::optional<std::size_t> failsAt;
   std::string malformed;
   if (first && baseTally_.malformedAt) {
     failsAt = *baseTally_.malformedAt;
     malformed = baseTally_.malformedText;
-  } else if (tally->malformedAt) {
-    failsAt = known + (first ? baseTally_.chats : 0) + *tally->malformedAt;
-    malformed = tally->malformedText;
+  } else if (tally.malformedAt) {
+    failsAt = known + (first ? baseTally_.chats : 0) + *tally.malformedAt;
+    malformed = tally.malformedText;
   }
   ticks::Removal(tickState, failsAt.value_or(known + walked), known + walked, log);
   if (failsAt) {
@@ -134,10 +164,11 @@ bool CompactMergeLibxml::Merge(std::size_t index, LogCallback log, TickState& ti
 }
 
 DocumentHandle CompactMergeLibxml::WholeTree(std::size_t next, const TickState& ticks) {
+  ahead_.reset();
   base_.reset();
   dump_.reset();
   runs_ = {};
-  bytes_ = Arena();
+  bytes_.Clear();
   pieces_ = {};
   seen_ = NumberSet();
   TickState scratch = ticks;  // the rebuild's ticks show nowhere and change nothing

@@ -2,6 +2,10 @@
 // observer that sees each chat of an input as the parser closes it. Internal to
 // job/compact_merge*_libxml.cpp; see compact_merge.hpp for the contract.
 //
+// The later inputs are read on two threads (parse_ahead.hpp): each is parsed and
+// its chats serialised with their numbers, and the job decides them in input
+// order, copying the bytes of first copies.
+//
 // Per kept comment the job holds its serialised bytes (libxml2's own dump of the
 // chat, so escaping and attribute order are the serialiser's) in an append-only
 // arena, their length, and its number in a hash set. The base document stays a
@@ -15,7 +19,9 @@
 
 #include <libxml/tree.h>
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <random>
 #include <string>
@@ -26,10 +32,12 @@
 #include "engine/libxml/xml_stream.hpp"
 #include "job/compact_merge.hpp"
 #include "job/compact_store.hpp"
+#include "job/parse_ahead.hpp"
 
 namespace zantrel::compact {
 
-// Thrown by an observer when a document leaves the shapes handled here.
+// Thrown by an observer when a document leaves the shapes handled here, or when
+// a read ahead is no longer wanted.
 struct NotCompact {};
 
 // The number of one chat in an input, and where a malformed one stops the walk.
@@ -43,20 +51,55 @@ inline bool IsNamed(const xmlNode* node, const char* name) {
   return node != nullptr && node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST name);
 }
 
+// Serialises chats as the output will hold them, onto the end of an arena.
+class ChatDump {
+ public:
+  ChatDump(Arena& into, const std::string& outputEncoding) : into_(into), encoding_(outputEncoding) {}
+  // The length of the bytes appended for `chat`. They are in the arena only after
+  // Finish.
+  std::uint32_t Append(xmlNode* chat);
+  void Finish();
+
+ private:
+  Arena& into_;
+  const std::string& encoding_;  // of the sheet's xsl:output; "" for none
+  xml::OutputBufferPtr out_;
+};
+
+// A later input as read ahead of its turn, before any of its chats is decided.
+struct ReadInput {
+  explicit ReadInput(BlockPool& pool) : bytes(pool) {}
+
+  struct Chat {
+    std::int64_t number;
+    std::uint32_t length;  // of its bytes
+  };
+  enum class Outcome { Read, NotCompact, Failed } outcome = Outcome::Read;
+  std::exception_ptr failure;  // Failed: what loading it threw
+  Tally tally;
+  std::vector<Chat> chats;  // every chat before the first malformed number
+  Arena bytes;              // their serialised bytes, one after another
+};
+
 class CompactMergeLibxml;
 
-// Sees each chat of one input as the parser closes it: decides it, keeps its
-// bytes when it is a first copy, and shrinks the tree so that at most one chat is
-// whole at any time.
+// Sees each chat of one input as the parser closes it, and shrinks the tree so
+// that at most one chat is whole at any time. The base's chats are decided (and
+// kept when first copies) by the job as they come; a later input's are only
+// serialised, to be decided in input order when the job takes it.
 class Intake final : public xml::ElementEndObserver {
  public:
-  Intake(CompactMergeLibxml& job, bool base) : job_(job), base_(base) {}
+  explicit Intake(CompactMergeLibxml& job) : job_(&job) {}
+  Intake(ReadInput& into, ChatDump& dump, const std::atomic<bool>& stop)
+      : read_(&into), dump_(&dump), stop_(&stop) {}
   void ElementEnded(xmlNode* element) override;
   const Tally& Result() const noexcept { return tally_; }
 
  private:
-  CompactMergeLibxml& job_;
-  const bool base_;
+  CompactMergeLibxml* job_ = nullptr;  // the base's
+  ReadInput* read_ = nullptr;          // a later input's
+  ChatDump* dump_ = nullptr;
+  const std::atomic<bool>* stop_ = nullptr;
   Tally tally_;
   xmlNode* runHead_ = nullptr;  // base only: the marker-to-be of the current run
 };
@@ -68,6 +111,7 @@ class CompactMergeLibxml final : public CompactMerge {
     std::random_device random;
     const auto token = (std::uint64_t{random()} << 32) ^ random();
     marker_ = "zantrel-run-" + std::to_string(token) + "-";
+    dump_.emplace(bytes_, outputEncoding_);
   }
 
   bool LoadBase() override;
@@ -77,10 +121,10 @@ class CompactMergeLibxml final : public CompactMerge {
   void UpdateLastRes(const DocumentHandle& destination) override;
   void Save(const DocumentHandle& destination, const std::wstring& path) override;
 
-  // --- for Intake ---
-  // Decides one chat in walk order: true when it is kept (a first copy).
-  bool Decide(const xmlNode* chat, Tally& tally);
-  void Keep(xmlNode* chat);
+  // --- for Intake, on the base ---
+  // True when `number` is a first copy; the chat that has it is then kept.
+  bool Accept(std::int64_t number);
+  void Keep(xmlNode* chat) { pieces_.push_back(dump_->Append(chat)); }
   void StartRun(xmlNode* head) { runs_.push_back({head, pieces_.size(), 0}); }
   void EndRun() { runs_.back().pieces = pieces_.size() - runs_.back().firstPiece; }
 
@@ -91,8 +135,10 @@ class CompactMergeLibxml final : public CompactMerge {
     std::size_t pieces;
   };
 
-  // Loads one input through an Intake. Empty when the input is not handled here.
-  std::optional<Tally> Load(std::size_t index, DocumentHandle& doc, bool base);
+  // Loads input `index` through `intake`. False when it is not handled here.
+  bool Load(std::size_t index, DocumentHandle& doc, Intake& intake) const;
+  // Reads a later input ahead, on either thread; failures are in the result.
+  ReadInput ReadAhead(std::size_t index, const std::atomic<bool>& stop) noexcept;
   void MarkRuns();
   std::string MarkerName(char which) const { return marker_ + which; }
 
@@ -100,15 +146,18 @@ class CompactMergeLibxml final : public CompactMerge {
   std::string outputEncoding_;  // of the sheet's xsl:output; "" for none
   std::string marker_;
 
+  BlockPool pool_;       // outlives every arena below and in ahead_
   DocumentHandle base_;  // the base without its chats
   Tally baseTally_;
   std::vector<Run> runs_;  // base runs, then the appended one
-  Arena bytes_;
+  Arena bytes_{pool_};
   std::vector<std::uint32_t> pieces_;  // length of each kept chat's bytes
-  xml::OutputBufferPtr dump_;                     // serialises kept chats into bytes_
+  std::optional<ChatDump> dump_;        // serialises the base's kept chats into bytes_
   NumberSet seen_;
   std::int64_t lastNumber_ = 0;  // of the last kept chat
   std::size_t kept_ = 0;         // chats of the merged document so far
+  // Declared last: its threads read the members above until it is gone.
+  std::optional<ParseAhead<ReadInput>> ahead_;
 };
 
 }  // namespace zantrel::compact

@@ -276,6 +276,14 @@ TEST(CompactMerge, ShapesOneByOne) {
         "\x89\xd4\x89\xce ~\\</chat></packet>",
         "<?xml version=\"1.0\" encoding=\"SJIS\"?><packet><chat no=\"2\">\x87\x40\xee\xe0</chat></packet>"}},
       {"an empty and a duplicate-only file", {"<packet><thread/><chat no=\"1\"/></packet>", "<packet><chat no=\"1\"/></packet>", ""}},
+      {"numbers at the edges of plain digits",
+       {"<packet><thread/><chat no=\"000000000000000000042\"/><chat no=\"42\"/>"
+        "<chat no=\"999999999999999999\"/><chat no=\"9223372036854775807\"/></packet>",
+        "<packet><chat no=\"&#52;&#50;\"/><chat no=\"4&amp;\"/></packet>",
+        "<packet><chat no=\"-0\"/><chat no=\"0\"/><chat no=\"+9223372036854775807\"/></packet>"}},
+      {"a number one past the largest",
+       {"<packet><thread/><chat no=\"1\"/></packet>", "<packet><chat no=\"9223372036854775808\"/></packet>"}},
+      {"an empty number", {"<packet><thread/><chat no=\"1\"/></packet>", "<packet><chat no=\"\"/></packet>"}},
       {"base root is not packet", {"<root><chat no=\"1\"/></root>", "<packet><chat no=\"2\"/></packet>"}},
   };
   for (const auto& c : cases) {

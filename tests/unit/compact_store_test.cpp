@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "job/compact_store.hpp"
+#include "job/parse_ahead.hpp"
+
+namespace zantrel {
+namespace {
+
+constexpr std::size_t kBlock = BlockPool::kBlock;
+
+std::string Contents(const Arena& arena) {
+  std::string all;
+  arena.Read(0, arena.Size(), [&](std::string_view part) { all.append(part); });
+  return all;
+}
+
+// Bytes that differ from piece to piece, so a piece moved to the wrong place shows.
+std::string PieceBytes(std::size_t index, std::size_t length) {
+  std::string bytes(length, '\0');
+  for (std::size_t k = 0; k < length; ++k) bytes[k] = static_cast<char>('a' + (index * 7 + k) % 26);
+  return bytes;
+}
+
+TEST(ArenaMover, KeepsExactlyTheChosenPiecesInOrder) {
+  struct Case {
+    const char* name;
+    std::size_t targetBytes;  // already in the target
+    std::vector<std::size_t> lengths;
+    std::vector<bool> keep;
+  };
+  const std::size_t half = kBlock / 2;
+  const Case cases[] = {
+      {"empty target, all kept", 0, {10, 20, 30}, {true, true, true}},
+      {"empty target, none kept", 0, {10, 20}, {false, false}},
+      {"nothing to move", 100, {}, {}},
+      {"fits in the target's last block", 100, {10, 20, 30}, {false, true, true}},
+      {"target's last block exactly full", kBlock, {10, 20}, {true, false}},
+      {"pieces across block edges, every other kept", half,
+       {half + 3, kBlock, 17, kBlock - 1, half, 9}, {true, false, true, false, true, true}},
+      {"only the last piece kept", 5, {kBlock, kBlock, 11}, {false, false, true}},
+      {"the first piece kept, moving onto itself", 0, {kBlock + 5, 3}, {true, false}},
+      {"a piece filling the target to its block's end", kBlock - 10, {10, kBlock, 1}, {true, true, true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BlockPool pool;
+    Arena target(pool);
+    Arena source(pool);
+    const std::string before = PieceBytes(999, c.targetBytes);
+    target.Append(before);
+    std::string expected = before;
+    for (std::size_t i = 0; i < c.lengths.size(); ++i) {
+      const std::string piece = PieceBytes(i, c.lengths[i]);
+      source.Append(piece);
+      if (c.keep[i]) expected += piece;
+    }
+    Arena::Mover move(target, source);
+    for (std::size_t i = 0; i < c.lengths.size(); ++i) {
+      if (c.keep[i]) {
+        move.Keep(c.lengths[i]);
+      } else {
+        move.Skip(c.lengths[i]);
+      }
+    }
+    move.Finish();
+    EXPECT_EQ(source.Size(), 0u);
+    ASSERT_EQ(target.Size(), expected.size());
+    EXPECT_TRUE(Contents(target) == expected);
+    // The target goes on growing where the moved bytes end.
+    target.Append("tail");
+    EXPECT_TRUE(Contents(target) == expected + "tail");
+  }
+}
+
+TEST(ArenaMover, RandomPiecesAgreeWithACopy) {
+  std::mt19937 random(7);
+  BlockPool pool;
+  Arena target(pool);
+  std::string expected;
+  for (int round = 0; round < 12; ++round) {
+    Arena source(pool);
+    std::vector<std::size_t> lengths;
+    std::vector<bool> keep;
+    std::string kept;
+    const int pieces = 1 + static_cast<int>(random() % 40);
+    for (int i = 0; i < pieces; ++i) {
+      const std::size_t length = random() % 4 == 0 ? random() % (kBlock + 100) : 1 + random() % 5000;
+      const std::string piece = PieceBytes(random(), length);
+      lengths.push_back(length);
+      keep.push_back(random() % 3 != 0);
+      source.Append(piece);
+      if (keep.back()) kept += piece;
+    }
+    Arena::Mover move(target, source);
+    for (std::size_t i = 0; i < lengths.size(); ++i) keep[i] ? move.Keep(lengths[i]) : move.Skip(lengths[i]);
+    move.Finish();
+    expected += kept;
+    ASSERT_EQ(target.Size(), expected.size()) << "round " << round;
+    ASSERT_TRUE(Contents(target) == expected) << "round " << round;
+  }
+}
+
+TEST(NumberSet, AnswersAsAnOrderedSetDoes) {
+  struct Case {
+    const char* name;
+    std::vector<std::int64_t> numbers;
+  };
+  std::vector<std::int64_t> sequence;
+  for (std::int64_t n = 1; n <= 5000; ++n) sequence.push_back(n % 1700);  // in order, with repeats
+  std::vector<std::int64_t> strided;
+  for (std::int64_t n = 0; n < 5000; ++n) strided.push_back((n % 2500) * 4096);  // one per would-be group
+  std::vector<std::int64_t> extremes = {std::numeric_limits<std::int64_t>::min(), 0, -1,
+                                        std::numeric_limits<std::int64_t>::max(),
+                                        std::numeric_limits<std::int64_t>::min(), 7, -8, 8, -1, 0};
+  std::mt19937_64 random(3);
+  std::vector<std::int64_t> scattered;
+  for (int n = 0; n < 20000; ++n) scattered.push_back(static_cast<std::int64_t>(random() % 15000) - 7000);
+  const Case cases[] = {{"in sequence", sequence},
+                        {"strided", strided},
+                        {"extremes", extremes},
+                        {"scattered", scattered}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NumberSet set;
+    std::set<std::int64_t> reference;
+    for (const std::int64_t n : c.numbers) ASSERT_EQ(set.Insert(n), reference.insert(n).second) << n;
+  }
+}
+
+// --- reading ahead ---
+
+using Ahead = ParseAhead<std::string>;
+
+TEST(ParseAhead, EveryInputOnceInOrderWithAtMostTwoUnderWay) {
+  for (const std::size_t end : {1u, 2u, 3u, 8u}) {
+    SCOPED_TRACE(end);
+    std::mutex mutex;
+    std::multiset<std::size_t> parsed;
+    std::atomic<int> underWay{0};
+    std::atomic<int> mostUnderWay{0};
+    std::atomic<std::size_t> allowed{2};  // the caller asked for 1 at most so far
+    Ahead ahead(1, end, [&](std::size_t index, const std::atomic<bool>&) {
+      const int now = ++underWay;
+      // What is being parsed or parsed and not yet taken.
+      int seen = mostUnderWay.load();
+      while (now > seen && !mostUnderWay.compare_exchange_weak(seen, now)) {
+      }
+      EXPECT_LE(index, allowed.load()) << "claimed too far ahead";
+      std::this_thread::sleep_for(std::chrono::milliseconds(index % 3));
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        parsed.insert(index);
+      }
+      return "input " + std::to_string(index);
+    });
+    for (std::size_t i = 1; i < end; ++i) {
+      allowed = i + 1;
+      EXPECT_EQ(ahead.Take(i), "input " + std::to_string(i));
+      --underWay;
+    }
+    EXPECT_LE(mostUnderWay.load(), 2);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(parsed.size(), end - 1);
+    EXPECT_EQ(std::set<std::size_t>(parsed.begin(), parsed.end()).size(), parsed.size());
+  }
+}
+
+TEST(ParseAhead, TakingOutOfOrderIsRefused) {
+  Ahead ahead(1, 4, [](std::size_t index, const std::atomic<bool>&) { return std::to_string(index); });
+  EXPECT_THROW(ahead.Take(2), std::logic_error);
+  EXPECT_EQ(ahead.Take(1), "1");
+  EXPECT_THROW(ahead.Take(1), std::logic_error);
+  EXPECT_EQ(ahead.Take(2), "2");
+  EXPECT_EQ(ahead.Take(3), "3");
+  EXPECT_THROW(ahead.Take(4), std::logic_error);
+}
+
+TEST(ParseAhead, GoingAwayStopsTheParseUnderWay) {
+  std::atomic<bool> started{false};
+  std::atomic<bool> sawStop{false};
+  {
+    Ahead ahead(1, 3, [&](std::size_t, const std::atomic<bool>& stop) {
+      started = true;
+      // A parse that would never end on its own.
+      while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      sawStop = true;
+      return std::string();
+    });
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(sawStop);
+}
+
+}  // namespace
+}  // namespace zantrel
