@@ -6,6 +6,7 @@
 #include <libxml/xmlsave.h>
 
 #include <boost/lexical_cast.hpp>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -75,10 +76,41 @@ ReadInput CompactMergeLibxml::ReadAhead(std::size_t index, const std::atomic<boo
   return read;
 }
 
+bool CompactMergeLibxml::Settle(ReadInput& read) noexcept {
+  if (read.outcome != ReadInput::Outcome::Read) return false;
+  try {
+    read.keptBefore = kept_;
+    read.firstPiece = pieces_.size();
+    // Room first, so the loop below cannot fail halfway.
+    const std::size_t needed = pieces_.size() + read.chats.size();
+    if (pieces_.capacity() < needed) pieces_.reserve(std::max(needed, 2 * pieces_.capacity()));
+    // The first copy of each number is kept, its bytes moved onto the kept ones.
+    Arena::Mover move(bytes_, read.bytes);
+    for (const ReadInput::Chat& chat : read.chats) {
+      if (Accept(chat.number)) {
+        pieces_.push_back(chat.length);
+        move.Keep(chat.length);
+      } else {
+        move.Skip(chat.length);
+      }
+    }
+    move.Finish();
+    read.keptPieces = pieces_.size() - read.firstPiece;
+    read.chats = {};
+    return true;
+  } catch (...) {
+    read.outcome = ReadInput::Outcome::Failed;
+    read.failure = std::current_exception();
+    return false;
+  }
+}
+
 bool CompactMergeLibxml::LoadBase() {
   // The later inputs are read while the base is.
-  ahead_.emplace(1, inputs_.size(),
-                 [this](std::size_t index, const std::atomic<bool>& stop) { return ReadAhead(index, stop); });
+  ahead_.emplace(
+      1, inputs_.size(),
+      [this](std::size_t index, const std::atomic<bool>& stop) { return ReadAhead(index, stop); },
+      [this](std::size_t, ReadInput& read) { return Settle(read); });
   Intake intake(*this);
   if (!Load(0, base_, intake)) return false;
   dump_->Finish();
@@ -87,6 +119,7 @@ bool CompactMergeLibxml::LoadBase() {
   if (!IsNamed(root, "packet") || root->ns != nullptr) return false;
   baseTally_ = intake.Result();
   MarkRuns();
+  ahead_->Open();
   return true;
 }
 
@@ -112,23 +145,10 @@ void CompactMergeLibxml::MarkRuns() {
 }
 
 bool CompactMergeLibxml::Merge(std::size_t index, LogCallback log, TickState& tickState) {
-  const std::size_t keptBefore = kept_;
-  const std::size_t firstPiece = pieces_.size();
   ReadInput read = ahead_->Take(index);
   if (read.outcome == ReadInput::Outcome::Failed) std::rethrow_exception(read.failure);
   if (read.outcome == ReadInput::Outcome::NotCompact) return false;
-  // Decided in input order: the first copy of each number is kept, its bytes
-  // moved onto the kept ones in the blocks they were read into.
-  Arena::Mover move(bytes_, read.bytes);
-  for (const ReadInput::Chat& chat : read.chats) {
-    if (Accept(chat.number)) {
-      pieces_.push_back(chat.length);
-      move.Keep(chat.length);
-    } else {
-      move.Skip(chat.length);
-    }
-  }
-  move.Finish();
+  const std::size_t keptBefore = read.keptBefore;
   const Tally& tally = read.tally;
 
   // The lines and ticks MergeComments writes for these counts. The removal after
@@ -156,9 +176,9 @@ bool CompactMergeLibxml::Merge(std::size_t index, LogCallback log, TickState& ti
     (void)boost::lexical_cast<std::int64_t>(Utf8ToWide(malformed));
   }
   log(kDone);
-  if (pieces_.size() > firstPiece) {
-    if (runs_.empty() || runs_.back().head != nullptr) runs_.push_back({nullptr, firstPiece, 0});
-    runs_.back().pieces = pieces_.size() - runs_.back().firstPiece;
+  if (read.keptPieces > 0) {
+    if (runs_.empty() || runs_.back().head != nullptr) runs_.push_back({nullptr, read.firstPiece, 0});
+    runs_.back().pieces = read.firstPiece + read.keptPieces - runs_.back().firstPiece;
   }
   return true;
 }
@@ -185,6 +205,7 @@ DocumentHandle CompactMergeLibxml::WholeTree(std::size_t next, const TickState& 
 
 bool CompactMergeLibxml::ApplyStyleSheet(const std::wstring& styleSheetPath,
                                          const DocumentHandle& destination) {
+  ahead_.reset();  // every input is settled: the kept bytes are the job's alone again
   xmlDoc* doc = xml::Tree(base_);
   if (!runs_.empty() && runs_.back().head == nullptr) {
     // The appended chats follow everything packet holds.

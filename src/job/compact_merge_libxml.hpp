@@ -3,8 +3,12 @@
 // job/compact_merge*_libxml.cpp; see compact_merge.hpp for the contract.
 //
 // The later inputs are read on two threads (parse_ahead.hpp): each is parsed and
-// its chats serialised with their numbers, and the job decides them in input
-// order, copying the bytes of first copies.
+// its chats serialised with their numbers, then settled in input order by the
+// thread that finished: the first copy of each number is kept, its bytes moved
+// down within the blocks they were read into. The number set, the kept bytes and
+// their lengths are touched by the job's thread while it reads the base, by
+// settling from then until the last input is taken, and by the job's thread
+// again afterwards.
 //
 // Per kept comment the job holds its serialised bytes (libxml2's own dump of the
 // chat, so escaping and attribute order are the serialiser's) in an append-only
@@ -75,10 +79,14 @@ struct ReadInput {
     std::uint32_t length;  // of its bytes
   };
   enum class Outcome { Read, NotCompact, Failed } outcome = Outcome::Read;
-  std::exception_ptr failure;  // Failed: what loading it threw
+  std::exception_ptr failure;  // Failed: what loading or settling it threw
   Tally tally;
   std::vector<Chat> chats;  // every chat before the first malformed number
   Arena bytes;              // their serialised bytes, one after another
+  // Once settled (its chats decided, the bytes of the kept ones moved to the job's):
+  std::size_t keptBefore = 0;  // chats of the merged document before this input
+  std::size_t firstPiece = 0;  // its first kept chat among the job's pieces
+  std::size_t keptPieces = 0;
 };
 
 class CompactMergeLibxml;
@@ -139,6 +147,9 @@ class CompactMergeLibxml final : public CompactMerge {
   bool Load(std::size_t index, DocumentHandle& doc, Intake& intake) const;
   // Reads a later input ahead, on either thread; failures are in the result.
   ReadInput ReadAhead(std::size_t index, const std::atomic<bool>& stop) noexcept;
+  // Decides a read input's chats, in input order, on either thread (never two at
+  // once). False when the job stops at this input.
+  bool Settle(ReadInput& read) noexcept;
   void MarkRuns();
   std::string MarkerName(char which) const { return marker_ + which; }
 

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/large_block.hpp"
+
 namespace zantrel {
 
 // Blocks of a fixed size passed from arenas that are done to arenas that grow,
@@ -26,7 +28,7 @@ namespace zantrel {
 class BlockPool {
  public:
   static constexpr std::size_t kBlock = std::size_t{4} << 20;
-  using Block = std::unique_ptr<char[]>;
+  using Block = LargeBlock;
 
   Block Get() {
     {
@@ -37,8 +39,7 @@ class BlockPool {
         return block;
       }
     }
-    // Not zeroed: every byte is written before it is read.
-    return std::make_unique_for_overwrite<char[]>(kBlock);
+    return AllocateLargeBlock(kBlock);  // not zeroed: every byte is written before it is read
   }
   void Put(Block block) noexcept {
     try {
