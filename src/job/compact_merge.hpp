@@ -12,7 +12,9 @@
 // writes anything; the step answers false and the job goes on with the whole tree,
 // which WholeTree builds as that path would hold it at that point.
 //
-// Worker thread of one job. The object owns its copy of the input paths and every
+// Called on the worker thread of one job; from LoadBase until the last input is
+// merged (or WholeTree, or its end) the object runs a helper thread of its own
+// that reads inputs ahead. The object owns its copy of the input paths and every
 // document and byte it holds. Failures throw what the whole-tree step would:
 // CallTextError, ComError, boost::bad_lexical_cast.
 #pragma once

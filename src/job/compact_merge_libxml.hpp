@@ -94,7 +94,7 @@ class CompactMergeLibxml;
 // Sees each chat of one input as the parser closes it, and shrinks the tree so
 // that at most one chat is whole at any time. The base's chats are decided (and
 // kept when first copies) by the job as they come; a later input's are only
-// serialised, to be decided in input order when the job takes it.
+// serialised, to be decided when the input is settled.
 class Intake final : public xml::ElementEndObserver {
  public:
   explicit Intake(CompactMergeLibxml& job) : job_(&job) {}
@@ -153,8 +153,9 @@ class CompactMergeLibxml final : public CompactMerge {
   void MarkRuns();
   std::string MarkerName(char which) const { return marker_ + which; }
 
-  std::vector<std::wstring> inputs_;
-  std::string outputEncoding_;  // of the sheet's xsl:output; "" for none
+  // Read by both threads: never changed.
+  const std::vector<std::wstring> inputs_;
+  const std::string outputEncoding_;  // of the sheet's xsl:output; "" for none
   std::string marker_;
 
   BlockPool pool_;       // outlives every arena below and in ahead_
