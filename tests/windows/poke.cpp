@@ -29,13 +29,15 @@ bool LogText(HWND edit, std::wstring& text) {
 }  // namespace
 
 int main() {
+  // Trap: the main window can be found while it is still creating its children,
+  // so wait for the log control too.
   HWND window = nullptr;
-  for (int i = 0; i < 1200 && window == nullptr; ++i) {
+  HWND edit = nullptr;
+  for (int i = 0; i < 1200 && edit == nullptr; ++i) {
     window = FindWindowW(L"Zantrel", nullptr);
-    if (window == nullptr) Sleep(50);
+    if (window != nullptr) edit = FindWindowExW(window, nullptr, L"EDIT", nullptr);
+    if (edit == nullptr) Sleep(50);
   }
-  if (window == nullptr) return 1;
-  HWND edit = FindWindowExW(window, nullptr, L"EDIT", nullptr);
   if (edit == nullptr) return 1;
 
   // The number the log's message once had, and the log's registered message, with
