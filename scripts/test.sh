@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: the normal build, then the
-# AddressSanitizer + UndefinedBehaviorSanitizer build; then the Debian package,
+# AddressSanitizer + UndefinedBehaviorSanitizer build, and the suites that run
+# threads under ThreadSanitizer; then the Debian package,
 # unpacked and run from a scratch root; then the Windows build with its tests
 # under Wine; then a one-minute fuzz run.
 set -euo pipefail
@@ -8,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 bash scripts/fetch-conformance.sh
-for preset in linux linux-asan; do
+for preset in linux linux-asan linux-tsan; do
   echo "=== $preset ==="
   cmake --workflow --preset "$preset"
 done
