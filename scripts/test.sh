@@ -9,10 +9,15 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 bash scripts/fetch-conformance.sh
-for preset in linux linux-asan linux-tsan; do
+for preset in linux linux-asan; do
   echo "=== $preset ==="
   cmake --workflow --preset "$preset"
 done
+echo "=== linux-tsan ==="
+# Trap: GCC 12's ThreadSanitizer cannot map its shadow memory where the kernel
+# randomises addresses with more bits than it expects; without randomisation it
+# always can.
+setarch "$(uname -m)" -R cmake --workflow --preset linux-tsan
 echo "=== Debian package ==="
 bash scripts/package.sh --test
 echo "=== windows (cross-built, under Wine) ==="
