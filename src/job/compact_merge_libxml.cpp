@@ -84,6 +84,7 @@ bool CompactMergeLibxml::Settle(ReadInput& read) noexcept {
     // Room first, so the loop below cannot fail halfway.
     const std::size_t needed = pieces_.size() + read.chats.size();
     if (pieces_.capacity() < needed) pieces_.reserve(std::max(needed, 2 * pieces_.capacity()));
+    seen_.Reserve(read.chats.size());
     // The first copy of each number is kept, its bytes moved onto the kept ones.
     Arena::Mover move(bytes_, read.bytes);
     for (const ReadInput::Chat& chat : read.chats) {
@@ -97,7 +98,8 @@ bool CompactMergeLibxml::Settle(ReadInput& read) noexcept {
     move.Finish();
     read.keptPieces = pieces_.size() - read.firstPiece;
     read.chats = {};
-    return true;
+    // A malformed number fails the job at this input: read nothing further.
+    return !read.tally.malformedAt;
   } catch (...) {
     read.outcome = ReadInput::Outcome::Failed;
     read.failure = std::current_exception();
@@ -189,6 +191,7 @@ DocumentHandle CompactMergeLibxml::WholeTree(std::size_t next, const TickState& 
   dump_.reset();
   runs_ = {};
   bytes_.Clear();
+  pool_.Release();  // the whole tree needs the memory more
   pieces_ = {};
   seen_ = NumberSet();
   TickState scratch = ticks;  // the rebuild's ticks show nowhere and change nothing

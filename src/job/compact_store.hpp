@@ -41,6 +41,12 @@ class BlockPool {
     }
     return AllocateLargeBlock(kBlock);  // not zeroed: every byte is written before it is read
   }
+  // Frees the blocks kept for reuse.
+  void Release() noexcept {
+    std::vector<Block> gone;
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone.swap(free_);
+  }
   void Put(Block block) noexcept {
     try {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -192,6 +198,11 @@ class NumberSet {
   NumberSet() {
     std::random_device random;
     seed_ = (std::uint64_t{random()} << 32) ^ random();
+  }
+
+  // Makes room for `more` numbers, so that inserting them cannot fail.
+  void Reserve(std::size_t more) {
+    while ((count_ + more + 1) * 2 > slots_.size()) Grow();
   }
 
   // True when the number was not there yet.

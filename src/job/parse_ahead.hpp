@@ -15,8 +15,8 @@
 // `settle` changes.
 // Ownership: a taken result belongs to the caller; results never taken are
 // dropped with the object. Failures: no thread to be had means the caller parses
-// every input itself; Take throws only std::logic_error for an index out of order
-// or one after a halt. The destructor raises the flag `parse` is given, waits for
+// every input itself; Take throws std::logic_error for an index out of order or
+// one after a halt, and std::bad_alloc when no room is left to claim an input. The destructor raises the flag `parse` is given, waits for
 // the parse under way and never throws.
 #pragma once
 
@@ -135,6 +135,7 @@ class ParseAhead {
       lock.lock();
       ++settled_;
       halted_ = !goOn;
+      changed_.notify_all();  // a caller may be waiting for just this one
     }
     settling_ = false;
     changed_.notify_all();
