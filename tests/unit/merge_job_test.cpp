@@ -250,16 +250,11 @@ std::vector<int> TicksPerCall(const Lines& entries) {
 
 TEST_F(MergeJobTest, TwoJobsAtOnceEachTickAsIfAlone) {
   // Different sizes: the two jobs' percentages differ at almost every chat.
-  const auto numbers = [](int from, int count) {
-    std::vector<test::Chat> chats;
-    for (int n = from; n < from + count; ++n) chats.push_back({std::to_string(n), "x"});
-    return CommentXml(chats);
-  };
-  WriteFile(dir / L"p1.xml", numbers(1, 300));
-  WriteFile(dir / L"p2.xml", numbers(151, 300));
-  WriteFile(dir / L"p3.xml", numbers(400, 61));
-  WriteFile(dir / L"q1.xml", numbers(1, 200));
-  WriteFile(dir / L"q2.xml", numbers(101, 350));
+  WriteFile(dir / L"p1.xml", test::CommentRange(1, 300));
+  WriteFile(dir / L"p2.xml", test::CommentRange(151, 300));
+  WriteFile(dir / L"p3.xml", test::CommentRange(400, 61));
+  WriteFile(dir / L"q1.xml", test::CommentRange(1, 200));
+  WriteFile(dir / L"q2.xml", test::CommentRange(101, 350));
   struct Job {
     std::vector<std::wstring> inputs;
     std::wstring output;

@@ -206,6 +206,12 @@ std::string CommentXml(std::initializer_list<long long> numbers) {
   return CommentXml(chats);
 }
 
+std::string CommentRange(int from, int count) {
+  std::vector<Chat> chats;
+  for (int n = from; n < from + count; ++n) chats.push_back({std::to_string(n), "x"});
+  return CommentXml(chats);
+}
+
 std::string CallText(const std::function<void()>& f) {
   try {
     f();

@@ -98,6 +98,8 @@ struct Chat {
 // <packet><thread .../><chat no=...>...</chat>...</packet>
 std::string CommentXml(const std::vector<Chat>& chats);
 std::string CommentXml(std::initializer_list<long long> numbers);
+// `count` chats numbered from `from` on, each with the text "x".
+std::string CommentRange(int from, int count);
 
 // What `f` threw: the call text of a CallTextError, or "(no call-text error)".
 std::string CallText(const std::function<void()>& f);

@@ -91,16 +91,22 @@ HDROP MakeDrop(const std::vector<std::wstring>& paths) {
   return static_cast<HDROP>(memory);
 }
 
-TEST(Routing, BindsAtCreationAndLetsGoAfterDestroy) {
-  Recorder object;
+// A window of a class routed through StaticWndProc, bound to `object`; the class
+// is registered on first use.
+HWND CreateRoutedWindow(const wchar_t* className, CWndBase& object) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = &StaticWndProc;
   wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"ZantrelRoutingTest";
-  RegisterClassExW(&wc);
-  HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                              wc.hInstance, &object);
+  wc.lpszClassName = className;
+  RegisterClassExW(&wc);  // fails harmlessly when already registered
+  return CreateWindowExW(0, className, L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, wc.hInstance,
+                         &object);
+}
+
+TEST(Routing, BindsAtCreationAndLetsGoAfterDestroy) {
+  Recorder object;
+  HWND hwnd = CreateRoutedWindow(L"ZantrelRoutingTest", object);
   ASSERT_NE(hwnd, nullptr);
   // WM_GETMINMAXINFO comes before WM_NCCREATE: it must not reach the object.
   ASSERT_FALSE(object.seen.empty());
@@ -129,16 +135,7 @@ class Thrower final : public CWndBase {
 };
 
 TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = &StaticWndProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"ZantrelThrowerTest";
-  RegisterClassExW(&wc);
-  const auto create = [&](Thrower& object) {
-    return CreateWindowExW(0, wc.lpszClassName, L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                           wc.hInstance, &object);
-  };
+  const auto create = [](Thrower& object) { return CreateRoutedWindow(L"ZantrelThrowerTest", object); };
   // A creation message that throws makes the creation fail.
   for (const UINT at : {static_cast<UINT>(WM_NCCREATE), static_cast<UINT>(WM_CREATE)}) {
     Thrower object(at);
@@ -306,15 +303,10 @@ void ExpectTheThreeFileJob(const CWndMain& window, const TempDir& dir) {
 // the jobs take about as long as they would one after the other.
 TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
   ResetProgressTicks();
-  const auto numbers = [](int from, int count) {
-    std::vector<test::Chat> chats;
-    for (int n = from; n < from + count; ++n) chats.push_back({std::to_string(n), "x"});
-    return CommentXml(chats);
-  };
-  WriteFile(dir / L"a1.xml", numbers(1, 15000));
-  WriteFile(dir / L"a2.xml", numbers(7501, 15000));
-  WriteFile(dir / L"b1.xml", numbers(1, 12000));
-  WriteFile(dir / L"b2.xml", numbers(6001, 15000));
+  WriteFile(dir / L"a1.xml", test::CommentRange(1, 15000));
+  WriteFile(dir / L"a2.xml", test::CommentRange(7501, 15000));
+  WriteFile(dir / L"b1.xml", test::CommentRange(1, 12000));
+  WriteFile(dir / L"b2.xml", test::CommentRange(6001, 15000));
   CWndMain window(L"Zantrel", settings_);
   window.AttachWorkers(workers_);
   ASSERT_TRUE(RegisterWndClass(window));
