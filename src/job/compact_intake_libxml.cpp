@@ -25,55 +25,45 @@ bool UsesNamespaces(const xmlNode* element) {
   return false;
 }
 
-// The `no` attribute's text as GetAttribute reads it, or nothing when absent.
-std::optional<std::string> NumberText(const xmlNode* chat) {
-  for (const xmlAttr* a = chat->properties; a != nullptr; a = a->next) {
-    if (a->ns != nullptr || !xmlStrEqual(a->name, BAD_CAST "no")) continue;
-    xml::XmlCharPtr text(xmlNodeListGetString(chat->doc, a->children, 1));
-    return text ? std::string(reinterpret_cast<const char*>(text.get())) : std::string();
-  }
-  return std::nullopt;
+// The `no` attribute as GetAttribute finds it, or null when absent.
+const xmlAttr* NumberAttribute(const xmlNode* chat) {
+  for (const xmlAttr* a = chat->properties; a != nullptr; a = a->next)
+    if (a->ns == nullptr && xmlStrEqual(a->name, BAD_CAST "no")) return a;
+  return nullptr;
 }
 
-// The number as GetAttributeValue reads it (absent is 0); empty when malformed.
-std::optional<std::int64_t> ReadNumber(const std::optional<std::string>& text) {
-  if (!text) return 0;
+// The common case read without copies: one text of 1 to 18 plain digits, which
+// the conversion would read the same. Empty for anything else.
+std::optional<std::int64_t> PlainNumber(const xmlAttr* no) {
+  const xmlNode* text = no->children;
+  if (text == nullptr || text->type != XML_TEXT_NODE || text->next != nullptr || text->content == nullptr)
+    return std::nullopt;
   std::int64_t value = 0;
-  if (!boost::conversion::try_lexical_convert(Utf8ToWide(*text), value)) return std::nullopt;
+  std::size_t digits = 0;
+  for (const xmlChar* c = text->content; *c != 0; ++c, ++digits) {
+    if (*c < '0' || *c > '9' || digits == 18) return std::nullopt;
+    value = value * 10 + (*c - '0');
+  }
+  if (digits == 0) return std::nullopt;
   return value;
 }
 
-// The common case read without copies: `no` as one text of 1 to 18 plain digits,
-// which the conversion would read the same. Empty for anything else.
-std::optional<std::int64_t> PlainNumber(const xmlNode* chat) {
-  for (const xmlAttr* a = chat->properties; a != nullptr; a = a->next) {
-    if (a->ns != nullptr || !xmlStrEqual(a->name, BAD_CAST "no")) continue;
-    const xmlNode* text = a->children;
-    if (text == nullptr || text->type != XML_TEXT_NODE || text->next != nullptr || text->content == nullptr)
-      return std::nullopt;
-    std::int64_t value = 0;
-    std::size_t digits = 0;
-    for (const xmlChar* c = text->content; *c != 0; ++c, ++digits) {
-      if (*c < '0' || *c > '9' || digits == 18) return std::nullopt;
-      value = value * 10 + (*c - '0');
-    }
-    if (digits == 0) return std::nullopt;
-    return value;
-  }
-  return std::nullopt;
-}
-
-// Counts the next chat of `tally` and reads its number; empty once the walk has
-// ended at a malformed number, this chat's or an earlier one's.
+// Counts the next chat of `tally` and reads its number as GetAttributeValue does
+// (absent is 0); empty once the walk has ended at a malformed number, this
+// chat's or an earlier one's.
 std::optional<std::int64_t> CountChat(const xmlNode* chat, Tally& tally) {
   const std::size_t index = tally.chats++;
   if (tally.malformedAt) return std::nullopt;
-  if (const std::optional<std::int64_t> plain = PlainNumber(chat)) return plain;
-  const std::optional<std::string> text = NumberText(chat);
-  const std::optional<std::int64_t> number = ReadNumber(text);
-  if (!number) {
+  const xmlAttr* no = NumberAttribute(chat);
+  if (no == nullptr) return 0;
+  if (const std::optional<std::int64_t> plain = PlainNumber(no)) return plain;
+  xml::XmlCharPtr value(xmlNodeListGetString(chat->doc, no->children, 1));
+  const std::string text = value ? reinterpret_cast<const char*>(value.get()) : "";
+  std::int64_t number = 0;
+  if (!boost::conversion::try_lexical_convert(Utf8ToWide(text), number)) {
     tally.malformedAt = index;
-    tally.malformedText = text.value_or(std::string());
+    tally.malformedText = text;
+    return std::nullopt;
   }
   return number;
 }

@@ -117,7 +117,7 @@ class Arena {
     Mover(const Mover&) = delete;
     Mover& operator=(const Mover&) = delete;
 
-    void Skip(std::size_t length) noexcept { Advance(length); }
+    void Skip(std::size_t length) noexcept { read_ += length; }
     void Keep(std::size_t length) noexcept {
       // Trap: the write position never passes the read position (it starts
       // before the source and moves only by what was read), so a block is
@@ -129,23 +129,19 @@ class Arena {
           inSource_ = true;
           writeAt_ = 0;
         }
-        if (readAt_ == kBlock) {
-          ++readBlock_;
-          readAt_ = 0;
-        }
-        const std::size_t n = std::min({length, kBlock - writeAt_, kBlock - readAt_});
-        std::memmove(write_ + writeAt_, source_.blocks_[readBlock_].get() + readAt_, n);
+        const std::size_t readAt = read_ % kBlock;
+        const std::size_t n = std::min({length, kBlock - writeAt_, kBlock - readAt});
+        std::memmove(write_ + writeAt_, source_.blocks_[read_ / kBlock].get() + readAt, n);
         writeAt_ += n;
-        readAt_ += n;
+        read_ += n;
         length -= n;
       }
     }
 
     void Finish() noexcept {
-      if (inSource_ && moved_ > 0) {
-        for (std::size_t b = 0; b <= writeBlock_; ++b) target_.blocks_.push_back(std::move(source_.blocks_[b]));
-        target_.used_ = writeAt_;
-      } else if (moved_ > 0) {
+      if (moved_ > 0) {
+        if (inSource_)
+          for (std::size_t b = 0; b <= writeBlock_; ++b) target_.blocks_.push_back(std::move(source_.blocks_[b]));
         target_.used_ = writeAt_;
       }
       target_.size_ += moved_;
@@ -153,26 +149,13 @@ class Arena {
     }
 
    private:
-    void Advance(std::size_t length) noexcept {
-      while (length > 0) {
-        if (readAt_ == kBlock) {
-          ++readBlock_;
-          readAt_ = 0;
-        }
-        const std::size_t n = std::min(length, kBlock - readAt_);
-        readAt_ += n;
-        length -= n;
-      }
-    }
-
     Arena& target_;
     Arena& source_;
     bool inSource_ = false;      // writing in the source's blocks (else the target's last)
     char* write_ = nullptr;      // the block written in
     std::size_t writeBlock_ = 0;  // its index in the source, once inSource_
     std::size_t writeAt_ = 0;
-    std::size_t readBlock_ = 0;
-    std::size_t readAt_ = 0;
+    std::size_t read_ = 0;  // into the source
     std::size_t moved_ = 0;
   };
 
