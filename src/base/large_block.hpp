@@ -7,12 +7,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 
 namespace zantrel {
 
+// Both platforms allocate with the C library, so one deleter serves.
 struct LargeBlockFree {
-  void operator()(char* block) const noexcept;
+  void operator()(char* block) const noexcept { std::free(block); }
 };
 using LargeBlock = std::unique_ptr<char[], LargeBlockFree>;
 

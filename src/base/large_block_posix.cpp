@@ -12,8 +12,6 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 }  // namespace
 
-void LargeBlockFree::operator()(char* block) const noexcept { std::free(block); }
-
 LargeBlock AllocateLargeBlock(std::size_t size) {
   // Trap: aligned_alloc wants a size that is a multiple of the alignment.
   const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;

@@ -6,8 +6,6 @@
 namespace zantrel {
 
 // Huge pages need a privilege on Windows that a desktop tool does not have.
-void LargeBlockFree::operator()(char* block) const noexcept { std::free(block); }
-
 LargeBlock AllocateLargeBlock(std::size_t size) {
   LargeBlock block(static_cast<char*>(std::malloc(size)));
   if (!block) throw std::bad_alloc();
