@@ -1,6 +1,6 @@
 # The Linux program laid out as Linux tools are, and its Debian package:
 #   bin/zantrel, share/zantrel/convert.xsl, share/man/man1/zantrel.1.gz,
-#   share/doc/zantrel/{README.md,copyright}.
+#   share/doc/zantrel/{README.md,changelog.gz,copyright}.
 # The program finds the style sheet beside itself first, then in
 # ../share/zantrel/ (src/app/locations_posix.cpp), so both a build folder and
 # an installation work.
@@ -18,7 +18,17 @@ add_custom_command(OUTPUT ${zantrel_man}
 add_custom_target(zantrel_man ALL DEPENDS ${zantrel_man})
 install(FILES ${zantrel_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zantrel)
+# The change log, in Debian's format, compressed as Debian keeps it: the package
+# check reads it as the package's own history.
+set(zantrel_changelog ${CMAKE_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${zantrel_changelog}
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/CHANGELOG > ${zantrel_changelog}
+  DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG
+  VERBATIM)
+add_custom_target(zantrel_changelog ALL DEPENDS ${zantrel_changelog})
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${zantrel_changelog}
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zantrel)
 # Debian looks for the licence under this name.
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zantrel RENAME copyright)
 
@@ -26,9 +36,14 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zantrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_CONTACT "Zantrel developers <zantrel@localhost>")
+# The project's own address, the one its commits and CHANGELOG are signed with.
+# Trap: the package check refuses a host that is not a domain (localhost); the
+# reserved .invalid domain passes and can never deliver to a stranger.
+set(CPACK_PACKAGE_CONTACT "Zantrel developers <dev@zantrel.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The package holds the program stripped; the build folder keeps it whole.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # The extended description; CPack puts the summary line before it and indents it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "zantrel takes the first comment file as the base, appends the chat elements

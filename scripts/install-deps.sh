@@ -7,7 +7,7 @@
 set -euo pipefail
 
 linux=(g++ cmake ninja-build pkg-config libxml2-dev libxslt1-dev libboost-dev)
-tests=(libgtest-dev libgmock-dev python3 clang libclang-rt-14-dev libfuzzer-14-dev dpkg-dev man-db)
+tests=(libgtest-dev libgmock-dev python3 clang libclang-rt-14-dev libfuzzer-14-dev dpkg-dev man-db lintian)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth fonts-ipafont-gothic imagemagick)
 
 case "${1:-all}" in

@@ -6,6 +6,7 @@ package is unpacked into a scratch root (nothing is installed on this machine)
 and the program is run from there, in a folder far from the build tree.
 """
 import glob
+import gzip
 import os
 import re
 import shutil
@@ -18,8 +19,12 @@ DEB = os.environ["ZANTREL_DEB"]
 BUILD = os.environ["ZANTREL_BUILD"]
 DATA = os.environ["ZANTREL_DATA"]
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# The one version: project(VERSION) of the build; every other place must show it.
+with open(os.path.join(SOURCE, "CMakeLists.txt"), encoding="utf-8") as f:
+    VERSION = re.search(r"project\(\w+ VERSION ([0-9.]+)", f.read()).group(1)
 
-LAYOUT = ["usr/bin/zantrel", "usr/share/doc/zantrel/README.md", "usr/share/doc/zantrel/copyright",
+LAYOUT = ["usr/bin/zantrel", "usr/share/doc/zantrel/README.md", "usr/share/doc/zantrel/changelog.gz",
+          "usr/share/doc/zantrel/copyright",
           "usr/share/man/man1/zantrel.1.gz", "usr/share/zantrel/convert.xsl"]
 
 
@@ -45,7 +50,7 @@ class PackageTest(unittest.TestCase):
         fields = subprocess.run(["dpkg-deb", "-f", DEB, "Package", "Version", "Depends", "Description"],
                                 check=True, capture_output=True, text=True).stdout
         self.assertIn("Package: zantrel", fields)
-        self.assertIn("Version: 0.10", fields)
+        self.assertIn(f"Version: {VERSION}\n", fields)
         for library in ("libxml2", "libxslt1.1", "libc6", "libstdc++6"):
             self.assertIn(library, fields)
         self.assertIn("comment files", fields)
@@ -81,7 +86,7 @@ class PackageTest(unittest.TestCase):
         program = os.path.join(root, "usr", "bin", "zantrel")
         work = self.scratch()
         proc = self.run_program(program, "--version", cwd=work)
-        self.assertEqual((proc.returncode, proc.stdout), (0, b"zantrel 0.10\n"))
+        self.assertEqual((proc.returncode, proc.stdout), (0, f"zantrel {VERSION}\n".encode()))
         # Settings in the user's configuration folder are found and named by --help.
         config = self.scratch()
         os.makedirs(os.path.join(config, "zantrel"))
@@ -99,6 +104,30 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(proc.returncode, 0, proc.stdout.decode("utf-8"))
         self.assertTrue(os.path.exists(os.path.join(work, "設定から_a.xml")))
         self.assertEqual(sorted(os.listdir(work)), ["a.xml", "b.xml", "設定から_a.xml"])
+
+    def test_lintian_finds_no_error_or_warning(self):
+        proc = subprocess.run(["lintian", "--allow-root", "--fail-on", "error,warning", DEB],
+                              capture_output=True, text=True, timeout=600)
+        self.assertEqual((proc.returncode, proc.stdout), (0, ""), proc.stderr)
+
+    def test_every_place_shows_the_one_version(self):
+        root = self.scratch()
+        subprocess.run(["dpkg-deb", "-x", DEB, root], check=True)
+        with gzip.open(os.path.join(root, "usr/share/doc/zantrel/changelog.gz"), "rt", encoding="utf-8") as f:
+            changelog = f.read()
+        with open(os.path.join(SOURCE, "res", "zantrel.1"), encoding="utf-8") as f:
+            manual = f.read()
+        with open(os.path.join(SOURCE, "res", "README-user.txt"), encoding="utf-8") as f:
+            read_me = f.readline()
+        fields = subprocess.run(["dpkg-deb", "-f", DEB, "Version", "Maintainer"], check=True,
+                                capture_output=True, text=True).stdout.splitlines()
+        shown = {"changelog": re.match(r"zantrel \((.*?)\)", changelog).group(1),
+                 "package": fields[0].split(": ")[1],
+                 "manual page": " ".join(sorted(set(re.findall(r"zantrel (\d[\d.]*)", manual)))),
+                 "read-me of the zip": read_me.split()[1]}
+        self.assertEqual(shown, dict.fromkeys(shown, VERSION))
+        # The latest entry is signed by the package's maintainer.
+        self.assertIn(f"\n -- {fields[1].split(': ')[1]}  ", changelog)
 
     def test_manual_page_renders_without_warnings(self):
         page = os.path.join(SOURCE, "res", "zantrel.1")
