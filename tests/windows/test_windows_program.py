@@ -6,15 +6,18 @@ tells scripts the outcome; takes a screenshot of the window after a job.
 """
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
 import unittest
 import xml.etree.ElementTree as ET
+import zipfile
 
 from golden import assert_log, golden_log
 
 EXE = os.environ["ZANTREL_EXE"]
+ZIP = os.environ["ZANTREL_ZIP"]
 POKE = os.environ["ZANTREL_POKE"]
 DATA = os.environ["ZANTREL_DATA"]
 WINE = os.environ["ZANTREL_WINE"]
@@ -126,6 +129,19 @@ class WindowsProgram(unittest.TestCase):
         finally:
             proc.terminate()
             proc.wait(timeout=30)
+
+    def test_zip_holds_the_program_stripped(self):
+        with zipfile.ZipFile(ZIP) as z:
+            self.assertEqual(sorted(z.namelist()), ["README.txt", "Zantrel.exe", "convert.xsl"])
+            exe = z.read("Zantrel.exe")
+        coff = struct.unpack_from("<I", exe, 0x3C)[0] + 4  # after the "PE\0\0" signature
+        _, sections, _, symbols, _, optional, _ = struct.unpack_from("<HHIIIHH", exe, coff)
+        table = coff + 20 + optional
+        names = [exe[table + 40 * i:table + 40 * i + 8].rstrip(b"\0") for i in range(sections)]
+        # Stripped: no symbol table, no debug section (their long names are "/n").
+        self.assertEqual(symbols, 0)
+        self.assertEqual([n for n in names if n.startswith((b"/", b".debug"))], [])
+        self.assertIn(b".rsrc", names)
 
     def test_screenshot_after_a_job(self):
         if not os.environ.get("DISPLAY") or shutil.which("import") is None:

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +17,8 @@
 #include <regex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "base/app_info.hpp"
 #include "base/log.hpp"
@@ -414,6 +417,51 @@ TEST_F(JobWindowTest, ForeignMessagesChangeNothing) {
   ASSERT_EQ(ServeUntilAJobEnded(workers_), 0);
   EXPECT_FALSE(forgedRan);
   ExpectTheThreeFileJob(*window_, dir);
+}
+
+// The program's version resource and manifest, read back as Windows reads them.
+TEST(ProgramResources, VersionAndManifest) {
+  const std::wstring program = ZANTREL_PROGRAM;
+  const std::wstring& version = GetAppInfo().version;  // project(VERSION), as the title shows it
+  DWORD unused = 0;
+  std::vector<char> info(GetFileVersionInfoSizeW(program.c_str(), &unused));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+  const auto value = [&](const std::wstring& name) -> std::wstring {
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    const std::wstring path = L"\\StringFileInfo\\040904B0\\" + name;
+    if (!VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&text), &length)) return L"(none)";
+    return text;
+  };
+  for (const auto& [name, expected] : std::vector<std::pair<std::wstring, std::wstring>>{
+           {L"FileVersion", version}, {L"ProductVersion", version}, {L"ProductName", L"Zantrel"},
+           {L"OriginalFilename", L"Zantrel.exe"},
+           {L"FileDescription", L"Zantrel: merges the XML comment files of one thread"},
+           {L"LegalCopyright", L"Copyright (c) 2026 The Zantrel developers"}})
+    EXPECT_EQ(value(name), expected) << name;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  unsigned parts[4] = {};
+  std::swscanf(version.c_str(), L"%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]);
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(parts[1], parts[0]));
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(parts[3], parts[2]));
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module(
+      LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), &FreeLibrary);
+  ASSERT_TRUE(module);
+  HRSRC found = FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
+  ASSERT_NE(found, nullptr);
+  const std::string manifest(static_cast<const char*>(LockResource(LoadResource(module.get(), found))),
+                             SizeofResource(module.get(), found));
+  for (const char* needed : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                             "level=\"asInvoker\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+    EXPECT_NE(manifest.find(needed), std::string::npos) << needed;
+  EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);  // the system scales the fixed-height font
 }
 
 }  // namespace
