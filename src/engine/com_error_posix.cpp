@@ -45,6 +45,12 @@ ComError::ComError(HResult code, std::optional<std::wstring> description)
 ComError::ComError(HResult code, std::wstring message, std::optional<std::wstring> description)
     : code_(code), message_(std::move(message)), description_(std::move(description)) {}
 
+ComError ComError::WithReason(std::wstring reason) const {
+  ComError error(*this);
+  error.reason_ = std::move(reason);
+  return error;
+}
+
 ComError ComError::FromErrno(int error, std::wstring description) {
   char buf[256] = {};
   // The GNU strerror_r may return a static string instead of filling buf.

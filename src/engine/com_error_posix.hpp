@@ -33,9 +33,14 @@ class ComError {
   // A file-system failure: the code in Windows terms, the system's text for errno.
   static ComError FromErrno(int error, std::wstring description);
 
+  // The same error with why it happened, for a person (where in which file); the
+  // report leaves it out (engine/errors.hpp).
+  ComError WithReason(std::wstring reason) const;
+
   HResult Error() const noexcept { return code_; }
   const std::wstring& ErrorMessage() const noexcept { return message_; }
   const std::optional<std::wstring>& Description() const noexcept { return description_; }
+  const std::wstring& Reason() const noexcept { return reason_; }
 
  private:
   ComError(HResult code, std::wstring message, std::optional<std::wstring> description);
@@ -43,6 +48,7 @@ class ComError {
   HResult code_;
   std::wstring message_;
   std::optional<std::wstring> description_;
+  std::wstring reason_;  // empty: none
 };
 
 }  // namespace zantrel

@@ -9,7 +9,7 @@ void LoadDocument(const std::wstring& path, DocumentHandle& doc) {
     throw CallTextError("pDoc.CreateInstance( __uuidof( MSXML2::DOMDocument ) )");
   const bool loaded = PathExists(path) ? xml::Load(doc, path, xml::LoadPolicy::Input)
                                        : xml::LoadXml(doc, path, xml::LoadPolicy::Input);
-  if (!loaded) throw CallTextError("pDoc->load()[loadXML()]");
+  if (!loaded) throw CallTextError("pDoc->load()[loadXML()]", xml::LoadRefusal(doc));
 }
 
 void ApplyStyleSheet(const std::wstring& styleSheetPath, const DocumentHandle& source,
@@ -18,7 +18,8 @@ void ApplyStyleSheet(const std::wstring& styleSheetPath, const DocumentHandle& s
   if (CreateDomDocument(styleSheet) < 0)
     throw CallTextError("pXslt.CreateInstance( __uuidof( MSXML2::DOMDocument ) )");
   if (!xml::Load(styleSheet, styleSheetPath, xml::LoadPolicy::StyleSheet))
-    throw CallTextError("pXslt->loadXML()");  // worded so, although the call is a file load
+    // Worded so, although the call is a file load.
+    throw CallTextError("pXslt->loadXML()", xml::LoadRefusal(styleSheet));
   if (!destination) throw ComError(kEPointer);
   xml::TransformNodeToObject(source, styleSheet, destination, sourceAfter);
 }

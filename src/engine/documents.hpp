@@ -2,7 +2,8 @@
 //
 // Worker thread of a job (any thread that owns the documents). Handles are owned by
 // the caller; nothing is kept beyond a call. Failures throw: ComError from the
-// component, CallTextError with the fixed text of the failing call:
+// component, CallTextError with the fixed text of the failing call (and, for a
+// document that did not load, the component's reason, xml::LoadRefusal):
 //   "pDoc.CreateInstance( __uuidof( MSXML2::DOMDocument ) )"  no document
 //   "pDoc->load()[loadXML()]"                                 input not loaded
 //   "pXslt.CreateInstance( __uuidof( MSXML2::DOMDocument ) )" no style sheet document

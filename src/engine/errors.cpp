@@ -25,7 +25,25 @@ std::wstring FormatComMessage(HResult code, std::optional<std::wstring_view> sys
   return buf;
 }
 
-#if !defined(_WIN32)
+CallTextError::CallTextError(const char* callText, const std::wstring& reason)
+    : std::runtime_error(callText), reason_(std::make_shared<const std::wstring>(reason)) {}
+
+namespace {
+const std::wstring kNoReason;
+}  // namespace
+
+const std::wstring& CallTextError::Reason() const noexcept { return reason_ ? *reason_ : kNoReason; }
+
+const std::wstring& FailureReason(const std::exception& error) noexcept {
+  const auto* callText = dynamic_cast<const CallTextError*>(&error);
+  return callText != nullptr ? callText->Reason() : kNoReason;
+}
+
+#if defined(_WIN32)
+const std::wstring& FailureReason(const ComError&) noexcept { return kNoReason; }
+#else
+const std::wstring& FailureReason(const ComError& error) noexcept { return error.Reason(); }
+
 std::vector<std::wstring> ComErrorReport(const ComError& error) {
   std::vector<std::wstring> lines;
   if (!error.ErrorMessage().empty()) lines.push_back(error.ErrorMessage());

@@ -8,10 +8,15 @@
 //
 // Any std::exception (a conversion error, bad_alloc) is reported like a call-text
 // error: its what() text as one line. Catch ComError before std::exception.
-// Any thread; the report functions never throw.
+//
+// Either kind may also carry a reason, for a person rather than for the log: where
+// and why an input or a style sheet was refused ("b.xml:1:95: ..."). It is no
+// part of the report or of what(), so the log reads the same with or without it.
+// Any thread; the report functions and FailureReason never throw.
 #pragma once
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -31,7 +36,20 @@ namespace zantrel {
 class CallTextError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  CallTextError(const char* callText, const std::wstring& reason);
+
+  // Empty when the failing call gave none.
+  const std::wstring& Reason() const noexcept;
+
+ private:
+  // Shared, so that copying the exception cannot throw.
+  std::shared_ptr<const std::wstring> reason_;
 };
+
+// The reason an escaping error carries, or an empty text (a std::exception of
+// another kind, a COM error of the system's component). Valid while `error` is.
+const std::wstring& FailureReason(const ComError& error) noexcept;
+const std::wstring& FailureReason(const std::exception& error) noexcept;
 
 // The message text of a code: the system's text without a final line feed (and
 // the carriage return before it), or when there is none "IDispatch error #n" for

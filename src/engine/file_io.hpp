@@ -37,10 +37,15 @@ class RegularFileReader {
   // Up to `size` bytes into `into`: how many, 0 at the end, -1 on a read error
   // (a read error is no document).
   long Read(char* into, std::size_t size) noexcept;
+  // After a refused Open or a failed Read, why, for a person: "not a regular
+  // file", "larger than 2 GB", or "cannot be read: " and the system's text.
+  std::string Refusal() const;
 
  private:
   int fd_ = -1;
   std::size_t left_ = 0;
+  int error_ = 0;                    // errno of the failed open or read
+  const char* refusal_ = nullptr;  // or the program's own reason
 };
 
 // `produce` hands every piece of the output to the sink. A sink call that answers

@@ -191,12 +191,23 @@ RegularFileReader::~RegularFileReader() {
 }
 
 bool RegularFileReader::Open(const std::wstring& path) {
+  error_ = 0;
+  refusal_ = nullptr;
   // O_NONBLOCK: opening a pipe named like an input must not hang the job.
   UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (fd.get() < 0) return false;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (st.st_size > INT_MAX) return false;  // the parser counts in int
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+    error_ = errno;
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    refusal_ = "not a regular file";
+    return false;
+  }
+  if (st.st_size > INT_MAX) {  // the parser counts in int
+    refusal_ = "larger than 2 GB";
+    return false;
+  }
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd.Release();
   left_ = static_cast<std::size_t>(st.st_size);
@@ -210,10 +221,20 @@ long RegularFileReader::Read(char* into, std::size_t size) noexcept {
   for (;;) {
     const ssize_t n = ::read(fd_, into, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
+    if (n < 0) {
+      error_ = errno;
+      return -1;
+    }
     left_ = n == 0 ? 0 : left_ - static_cast<std::size_t>(n);  // a file that shrank ends here
     return static_cast<long>(n);
   }
+}
+
+std::string RegularFileReader::Refusal() const {
+  if (refusal_ != nullptr) return refusal_;
+  char buf[256] = {};
+  // The GNU strerror_r may return a static string instead of filling buf.
+  return std::string("cannot be read: ") + strerror_r(error_, buf, sizeof buf);
 }
 
 void StartTerminationCleanup() {

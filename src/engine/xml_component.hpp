@@ -63,6 +63,11 @@ HResult CreateDocument(DocumentHandle& handle) noexcept;
 // refused by the policy, or cannot be read (a directory, no rights).
 bool Load(const DocumentHandle& doc, const std::wstring& path, LoadPolicy policy);
 bool LoadXml(const DocumentHandle& doc, const std::wstring& text, LoadPolicy policy);
+// After a load into the document answered false, why, as one line for a person:
+// "b.xml:1:95: " and the parser's message, or the file name and the program's
+// own reason ("b.xml: not a regular file"). Empty where the component does not
+// say (the COM back end).
+std::wstring LoadRefusal(const DocumentHandle& doc);
 
 // Writes the document to the path (a transform result as its style sheet's
 // xsl:output says). All or nothing: a failed save leaves the old file untouched.

@@ -55,7 +55,7 @@ bool CompactMergeLibxml::Load(std::size_t index, DocumentHandle& doc, Intake& in
   } catch (const NotCompact&) {
     return false;
   }
-  if (!loaded) throw CallTextError("pDoc->load()[loadXML()]");
+  if (!loaded) throw CallTextError("pDoc->load()[loadXML()]", xml::LoadRefusal(doc));
   // The transform hands over only a source without namespaces.
   return xml::IsNamespaceFree(doc);
 }

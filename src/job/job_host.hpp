@@ -2,8 +2,8 @@
 // on Windows, the command-line program elsewhere).
 //
 // Threads: SavePattern, StyleSheetPath, AskSavePath and JobWorkers are called on
-// the main thread during intake. RequestClose is called on a worker thread and
-// must not block on the main thread (post, don't send).
+// the main thread during intake. RequestClose and ReportFailureReason are called
+// on a worker thread and must not block on the main thread (post, don't send).
 #pragma once
 
 #include <string>
@@ -25,6 +25,10 @@ class JobHost {
   virtual Workers& JobWorkers() = 0;
   // Auto-exit: ask the front end to close; served later on its own thread.
   virtual void RequestClose() = 0;
+  // Why a job failed, when its error says (engine/errors.hpp: FailureReason), once
+  // per failed job, after the log has the failure. Only a front end with a channel
+  // for it beside the log takes it.
+  virtual void ReportFailureReason(const std::wstring& reason) noexcept { (void)reason; }
 };
 
 }  // namespace zantrel

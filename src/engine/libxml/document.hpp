@@ -32,11 +32,15 @@ struct Document {
   std::vector<NodePtr> detached;
   // Known to hold no namespace anywhere (set at parse time, kept through moves).
   bool namespaceFree = false;
+  // Why the last load into this record was refused (LoadRefusal); empty after one
+  // that succeeded.
+  std::wstring refusal;
 
   void Reset(DocPtr replacement, std::shared_ptr<xsltStylesheet> style = nullptr,
              bool withoutNamespaces = false) {
     detached.clear();
     namespaceFree = withoutNamespaces;
+    refusal.clear();
     doc = std::move(replacement);
     outputStyle = std::move(style);
     if (doc) doc->_private = this;  // lets a node find its owner record

@@ -5,7 +5,8 @@
 // a few kilobytes) instead of reaching stderr; scopes nest, the innermost
 // collects. The handlers below are what the libraries call; they never throw
 // (collect, return, then the caller throws). Description() turns what was
-// collected into the description of the ComError the caller raises.
+// collected into the description of the ComError the caller raises, Reason()
+// into the line that tells a person where and why.
 //
 // Codes of the back end: a failed parse is no error (load answers false). Other
 // failures raise ComError with E_FAIL (E_POINTER for an empty handle, E_INVALIDARG
@@ -15,11 +16,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zantrel::xml {
 
+// The first error reported in a scope, with its place when it has one.
+struct FirstError {
+  bool seen = false;
+  std::string file;  // the library's name of the document; empty: the scope's own
+  int line = 0;      // 0: no place
+  int column = 0;
+  std::string message;
+};
+
 struct ErrorText {
   std::string text;
+  FirstError first;
 };
 
 // Gathers what the libraries report during one component call on this thread.
@@ -34,13 +46,24 @@ class ErrorScope {
   // libxslt's template stack dump; `fallback` when the libraries said nothing.
   std::wstring Description(const wchar_t* fallback) const;
 
+  // Why the call failed, as one line: "name:line: message" from libxslt's first
+  // error and the place it names; else "name:line:column: message" from the first
+  // error, its place left out when it has none; else "name: fallback". `name`
+  // stands for the document where the library names none.
+  std::wstring Reason(const std::wstring& name, const char* fallback) const;
+
  private:
+  // The collected text as lines, up to libxslt's template stack dump.
+  std::vector<std::string> Lines() const;
+
   ErrorText errors_;
   ErrorText* previous_;
 };
 
 // Adds to the innermost scope of this thread; nothing without one. Never throws.
 void AppendError(const char* message) noexcept;
+// The same for the program's own refusal at a place of the document being parsed.
+void AppendError(const char* message, int line, int column) noexcept;
 
 // libxml2's / libxslt's generic error hook: formats, then AppendError.
 void GenericErrorHandler(void* ctx, const char* format, ...);

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/paths.hpp"
 #include "engine/file_io.hpp"
 #include "engine/libxml/attribute_bound.hpp"
 #include "engine/libxml/document.hpp"
@@ -64,7 +65,8 @@ void EndElementObserved(void* ctx, const xmlChar* localname, const xmlChar* pref
 void RefuseDocumentType(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
   if (auto* mark = static_cast<InputParse*>(ctxt->_private)) mark->refusedDtd = true;
-  AppendError("documents with a document type declaration are not accepted\n");
+  AppendError("documents with a document type declaration are not accepted\n", ctxt->input->line,
+              ctxt->input->col);
   xmlStopParser(ctxt);
 }
 
@@ -88,6 +90,11 @@ struct FileFeed {
   std::string head;  // the first bytes, for the byte-order mark
   bool failed = false;  // a read error or too many attributes: no document
   std::exception_ptr failure;  // thrown again once the parser is out
+
+  // Why `failed`, for a person.
+  std::string Refusal() const {
+    return bound.TooMany() ? "an element has too many attributes" : file.Refusal();
+  }
 
   // Trap: a failed read looks like the end of the input to the parser, and a
   // document may be complete by then; the caller must look at `failed`.
@@ -121,10 +128,18 @@ int ReadFeed(void* context, char* buffer, int length) noexcept {
   return static_cast<FileFeed*>(context)->Read(buffer, length);
 }
 
-// `read` runs the parser on the context with the options and answers its document.
+// A load refused by the program itself, for the reason given.
+bool Refuse(Document& target, const std::wstring& name, const std::string& reason) {
+  target.refusal = (name.empty() ? L"" : name + L": ") + Utf8ToWide(reason);
+  return false;
+}
+
+// `read` runs the parser on the context with the options and answers its document;
+// `refused` gives the program's own reason to refuse what it read, if any. `name`
+// names the document in the reason for a refusal.
 template <typename Read>
-bool Parse(Document& target, const char* encoding, LoadPolicy policy, ElementEndObserver* observer,
-           const Read& read, const std::function<bool()>& refused,
+bool Parse(Document& target, const std::wstring& name, const char* encoding, LoadPolicy policy,
+           ElementEndObserver* observer, const Read& read, const std::function<std::string()>& refused,
            const std::function<std::string_view()>& head) {
   ErrorScope errors;
   ParserCtxtPtr ctxt(xmlNewParserCtxt());
@@ -145,20 +160,25 @@ bool Parse(Document& target, const char* encoding, LoadPolicy policy, ElementEnd
   }
   DocPtr parsed(read(ctxt.get(), options));
   if (mark.observerFailure) std::rethrow_exception(mark.observerFailure);
-  if (refused()) return false;
+  if (const std::string reason = refused(); !reason.empty()) return Refuse(target, name, reason);
   // Namespace errors and an encoding declaration that contradicts the byte-order
   // mark leave libxml2's result standing; they still make the document malformed.
-  if (!parsed || mark.refusedDtd || !ctxt->wellFormed || !ctxt->nsWellFormed ||
+  if (parsed && !mark.refusedDtd && ctxt->wellFormed && ctxt->nsWellFormed &&
       EncodingContradictsMark(head(), encoding == nullptr ? parsed->encoding : nullptr))
+    return Refuse(target, name, "the declared encoding contradicts the byte-order mark");
+  if (!parsed || mark.refusedDtd || !ctxt->wellFormed || !ctxt->nsWellFormed) {
+    target.refusal = errors.Reason(name, "not well-formed");
     return false;
+  }
   target.Reset(std::move(parsed), nullptr, policy == LoadPolicy::Input && !mark.namespaces);
   return true;
 }
 
 bool ParseFile(Document& target, const std::wstring& path, LoadPolicy policy,
                ElementEndObserver* observer = nullptr) {
+  const std::wstring name = GetFileNamePart(path);
   FileFeed feed;
-  if (!feed.file.Open(path)) return false;
+  if (!feed.file.Open(path)) return Refuse(target, name, feed.file.Refusal());
   const std::string url = WideToNative(path);
   // The same pull parser as for bytes in memory, fed from the file as it reads.
   const auto read = [&](xmlParserCtxt* ctxt, int options) {
@@ -172,18 +192,20 @@ bool ParseFile(Document& target, const std::wstring& path, LoadPolicy policy,
   const auto refused = [&] {
     feed.ReadRest();
     if (feed.failure) std::rethrow_exception(feed.failure);
-    return feed.failed;
+    return feed.failed ? feed.Refusal() : std::string();
   };
-  return Parse(target, nullptr, policy, observer, read, refused, [&] { return std::string_view(feed.head); });
+  return Parse(target, name, nullptr, policy, observer, read, refused,
+               [&] { return std::string_view(feed.head); });
 }
 
+// A text has no name: its reason begins with the place.
 bool ParseBytes(Document& target, const std::string& bytes, const char* encoding, LoadPolicy policy) {
-  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
-  if (TooManyAttributes(bytes)) return false;
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return Refuse(target, {}, "larger than 2 GB");
+  if (TooManyAttributes(bytes)) return Refuse(target, {}, "an element has too many attributes");
   const auto read = [&](xmlParserCtxt* ctxt, int options) {
     return xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, options);
   };
-  return Parse(target, encoding, policy, nullptr, read, [] { return false; },
+  return Parse(target, {}, encoding, policy, nullptr, read, [] { return std::string(); },
                [&] { return std::string_view(bytes); });
 }
 
@@ -196,6 +218,8 @@ bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy pol
 bool LoadObserved(const DocumentHandle& handle, const std::wstring& path, ElementEndObserver& observer) {
   return ParseFile(Require(handle), path, LoadPolicy::Input, &observer);
 }
+
+std::wstring LoadRefusal(const DocumentHandle& handle) { return handle ? handle->refusal : std::wstring(); }
 
 bool IsNamespaceFree(const DocumentHandle& handle) noexcept { return handle && handle->namespaceFree; }
 

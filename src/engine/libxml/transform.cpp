@@ -13,6 +13,8 @@
 #include <memory>
 #include <string_view>
 
+#include "base/paths.hpp"
+#include "base/text.hpp"
 #include "engine/file_io.hpp"
 #include "engine/libxml/copy_sheet_shortcut.hpp"
 #include "engine/libxml/document.hpp"
@@ -95,13 +97,20 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   Document& styleDoc = Require(styleHandle);
   Document& destination = Require(destinationHandle);
   ErrorScope errors;
+  // What libxslt said, and where, as the log's description and as the reason.
+  const auto failed = [&](const wchar_t* what) {
+    const xmlChar* url = styleDoc.doc->URL;
+    const std::wstring name =
+        url == nullptr ? L"" : GetFileNamePart(NativeToWide(reinterpret_cast<const char*>(url)));
+    return ComError(kEFail, errors.Description(what)).WithReason(errors.Reason(name, WideToUtf8(what).c_str()));
+  };
 
   // The compiled sheet takes its document over and rewrites it; work on a copy so
   // the caller's document stays as it was.
   DocPtr copy(xmlCopyDoc(styleDoc.doc.get(), 1));
   if (!copy) throw ComError(kEOutOfMemory);
   StylesheetPtr compiled(xsltParseStylesheetDoc(copy.get()));
-  if (!compiled) throw ComError(kEFail, errors.Description(L"the style sheet is not valid XSLT"));
+  if (!compiled) throw failed(L"the style sheet is not valid XSLT");
   copy.release();  // owned by the compiled sheet from here on
   std::shared_ptr<xsltStylesheet> style(compiled.release(), StylesheetPtr::deleter_type());
 
@@ -131,8 +140,7 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   ctxt->parserOptions |= XML_PARSE_NONET;
 
   DocPtr result(xsltApplyStylesheetUser(style.get(), input, nullptr, nullptr, nullptr, ctxt.get()));
-  if (!result || ctxt->state != XSLT_STATE_OK)
-    throw ComError(kEFail, errors.Description(L"the style sheet could not be applied"));
+  if (!result || ctxt->state != XSLT_STATE_OK) throw failed(L"the style sheet could not be applied");
   destination.Reset(std::move(result), std::move(style));
 }
 

@@ -39,6 +39,10 @@ bool LoadXml(const DocumentHandle& handle, const std::wstring& text, LoadPolicy 
   return Parse(d, policy, [&](VARIANT_BOOL* ok) { return d.doc->loadXML(_bstr_t(text.c_str()), ok); });
 }
 
+// Under Wine the parse error is generic, and the Windows program has no channel
+// for a reason beside its log.
+std::wstring LoadRefusal(const DocumentHandle&) { return {}; }
+
 void Save(const DocumentHandle& handle, const std::wstring& path) {
   Document& d = Require(handle);
   // The component writes its own bytes to a temporary file, which then replaces
