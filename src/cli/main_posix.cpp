@@ -2,8 +2,10 @@
 //
 //   zantrel [-autoexit] [-hide] [save=PATTERN] FILE.xml FILE.xml ...
 //
-// The log goes to standard output as it is written. Exit status: 0 the output file
-// was saved, 1 a job started and did not save, 2 no job could start.
+// The log goes to standard output as it is written; why a job failed, when an
+// input or the style sheet was refused, goes to standard error as one line.
+// Exit status: 0 the output file was saved, 1 a job started and did not save, 2
+// no job could start.
 #include <malloc.h>
 #include <unistd.h>
 
@@ -69,6 +71,20 @@ class CommandLineHost final : public JobHost {
   }
   Workers& JobWorkers() override { return workers_; }
   void RequestClose() override {}  // the program ends when its workers have
+  // Beside the log, as command-line tools say why: "zantrel: b.xml:1:95: ...".
+  // Names keep their bytes, except that a control character in one (a line break,
+  // an escape sequence) shows as '?': the reason stays one line of plain text.
+  void ReportFailureReason(const std::wstring& reason) noexcept override {
+    try {
+      std::string line = "zantrel: " + WideToNative(reason);
+      for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+      line += '\n';
+      std::fwrite(line.data(), 1, line.size(), stderr);
+    } catch (...) {
+      // Out of memory: the log already has the failure.
+    }
+  }
 
  private:
   std::wstring savePattern_;

@@ -86,8 +86,8 @@ class CommandLineTest(unittest.TestCase):
         d = Folder(self)
         d.file("a.xml", comment_xml([1, 2, 3]))
         d.file("b.xml", comment_xml([3, 4]))
-        code, out, _ = d.run("a.xml", "b.xml", "save=out.xml")
-        self.assertEqual(code, 0)
+        code, out, err = d.run("a.xml", "b.xml", "save=out.xml")
+        self.assertEqual((code, err), (0, ""))  # nothing on standard error when the job succeeds
         self.assertLog(out, [f"{d.program} a.xml b.xml save=out.xml", "対象 : a.xml", "対象 : b.xml",
                              f"保存先 : {d.path}/out.xml", *golden_log("two_inputs.log")])
         self.assertEqual(chats_and_last_res(os.path.join(d.path, "out.xml")), (["1", "2", "3", "4"], "4"))
@@ -142,29 +142,51 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual(d.listing(), ["a.xml", "b.xml", "convert.xsl", "x.txt", "zantrel"])
 
     def test_failed_jobs_exit_1_and_write_nothing(self):
+        # The log as it always read; the reason of a refused input or style sheet on
+        # standard error, one line ("bad.xml" None: a folder of that name).
+        refused = golden_log("second_input_malformed.log")
+        bad = ["a.xml", "bad.xml", "save=out.xml"]
+        sheet_step = [*JOB_HEAD, "読み込み：a.xml", "読み込み：b.xml", *merge_lines(0, 1), "( 1 / 1 完了)",
+                      "XSLT読み込み：convert.xsl", "XSLT適用中..."]
+        head = '<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">\n'
         cases = [
             ("missing style sheet", {}, False, ["a.xml", "b.xml", "save=out.xml"],
-             ["ファイルが見つかりませんでした : convert.xsl"]),
-            ("malformed input", {"bad.xml": "<packet><chat no='1'></packet>"}, True,
-             ["a.xml", "bad.xml", "save=out.xml"], golden_log("second_input_malformed.log")),
+             ["ファイルが見つかりませんでした : convert.xsl"], ""),
+            ("malformed input", {"bad.xml": "<packet><chat no='1'></packet>"}, True, bad, refused,
+             "bad.xml:1:31: Opening and ending tag mismatch: chat line 1 and packet"),
+            ("truncated input", {"bad.xml": '<packet><chat no="1">abc'}, True, bad, refused,
+             "bad.xml:1:25: Premature end of data in tag chat line 1"),
             ("document type declaration", {"bad.xml": '<!DOCTYPE packet SYSTEM "/etc/passwd"><packet/>'}, True,
-             ["a.xml", "bad.xml", "save=out.xml"], golden_log("second_input_malformed.log")),
+             bad, refused, "bad.xml:1:38: documents with a document type declaration are not accepted"),
+            ("attribute flood", {"bad.xml": "<packet><chat" + ' a="1"' * 5000 + "/></packet>"}, True, bad, refused,
+             "bad.xml: an element has too many attributes"),
+            ("folder named like an input", {"bad.xml": None}, True, bad, refused, "bad.xml: not a regular file"),
+            ("style sheet that does not load", {"convert.xsl": head + "<xsl:template match='/'><r></xsl:template>"},
+             False, ["a.xml", "b.xml", "save=out.xml"], [*sheet_step, "pXslt->loadXML()"],
+             "convert.xsl:2:43: Opening and ending tag mismatch: r line 2 and xsl:template"),
+            ("style sheet that does not compile",
+             {"convert.xsl": head + "<xsl:template match='/'>\n<xsl:value-of select='count(('/></xsl:template></xsl:stylesheet>"},
+             False, ["a.xml", "b.xml", "save=out.xml"],
+             [*sheet_step, "Unspecified error", "Invalid expression / compilation error: file {p}/convert.xsl line 3 "
+              "element value-of / xsl:value-of : could not compile select expression 'count(('"],
+             "convert.xsl:3: xsl:value-of : could not compile select expression 'count(('"),
             ("output folder missing", {}, True, ["a.xml", "b.xml", "save=nowhere/out.xml"],
              [*JOB_HEAD, "読み込み：a.xml", "読み込み：b.xml", *merge_lines(0, 1), "( 1 / 1 完了)",
               "XSLT読み込み：convert.xsl", "XSLT適用中...", "last_res値の設定", "保存：out.xml",
-              "No such file or directory", "{p}/nowhere/out.xml"]),
+              "No such file or directory", "{p}/nowhere/out.xml"], ""),
         ]
-        for name, files, sheet, args, lines in cases:
+        for name, files, sheet, args, lines, reason in cases:
             with self.subTest(name):
                 d = Folder(self, sheet=sheet)
                 d.file("a.xml", comment_xml([1]))
                 d.file("b.xml", comment_xml([2]))
                 for fname, text in files.items():
-                    d.file(fname, text)
+                    d.file(fname, text) if text is not None else os.mkdir(os.path.join(d.path, fname))
                 before = d.listing()
-                code, out, _ = d.run(*args)
+                code, out, err = d.run(*args)
                 self.assertEqual(code, 1)
                 self.assertLog(out, out[:4] + [l.format(p=d.path) for l in lines])
+                self.assertEqual(err, f"zantrel: {reason}\n" if reason else "")
                 self.assertEqual(d.listing(), before)
 
     def test_style_sheet_without_thread_still_saves(self):

@@ -108,14 +108,16 @@ class ConformanceSuite(unittest.TestCase):
             test_id, path = case
             out_name = f"out-{test_id}.xml"
             proc = subprocess.run([program, "a.xml", path, "save=" + out_name], cwd=folder.path,
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                  timeout=120)
+                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
             lines = proc.stdout.decode("utf-8", "replace").split("\n")[:-1]
             if not path.endswith(".xml"):
                 # Not an input by name: refused before any job.
                 return None if proc.returncode == 2 else (test_id, proc.returncode, lines[-1:])
-            ok = proc.returncode == 1 and lines[-1:] == [LOAD_ERROR]
-            return None if ok else (test_id, proc.returncode, lines[-1:])
+            # Why, on standard error: one line that names the file.
+            reason = f"zantrel: {os.path.basename(path)}:".encode()
+            ok = (proc.returncode == 1 and lines[-1:] == [LOAD_ERROR] and proc.stderr.startswith(reason)
+                  and proc.stderr.count(b"\n") == 1 and proc.stderr.endswith(b"\n"))
+            return None if ok else (test_id, proc.returncode, lines[-1:], proc.stderr)
 
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
             failures = [r for r in pool.map(run, self.cases) if r is not None]
