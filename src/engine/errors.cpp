@@ -1,6 +1,7 @@
 #include "engine/errors.hpp"
 
 #include <cstdio>
+#include <new>
 
 #include "base/paths.hpp"
 
@@ -45,6 +46,24 @@ void WriteCallTextErrorReport(const std::exception& error, LogCallback log) {
   try {
     log(AnsiToWide(error.what()));
   } catch (...) {
+  }
+}
+
+void WriteCurrentErrorReport(LogCallback log) noexcept {
+  try {
+    try {
+      throw;
+    } catch (const ComError& error) {
+      WriteComErrorReport(error, log);
+    } catch (const std::bad_alloc&) {
+      WriteComErrorReport(ComError(kEOutOfMemory), log);
+    } catch (const std::exception& error) {
+      WriteCallTextErrorReport(error, log);
+    } catch (...) {
+      WriteComErrorReport(ComError(kEFail), log);
+    }
+  } catch (...) {
+    // Not even the report could be made (no memory for it): nothing is written.
   }
 }
 

@@ -6,8 +6,8 @@
 //   CallTextError the program's own checks: a fixed ASCII text naming the failing
 //                 call, e.g. "pDoc->load()[loadXML()]". Reported as one line.
 //
-// Any std::exception (a conversion error, bad_alloc) is reported like a call-text
-// error: its what() text as one line. Catch ComError before std::exception.
+// Any other std::exception (a conversion error) is reported like a call-text
+// error: its what() text as one line; std::bad_alloc as the out-of-memory ComError.
 // Any thread; the report functions never throw.
 #pragma once
 
@@ -41,5 +41,8 @@ std::wstring FormatComMessage(HResult code, std::optional<std::wstring_view> sys
 std::vector<std::wstring> ComErrorReport(const ComError& error);
 void WriteComErrorReport(const ComError& error, LogCallback log);
 void WriteCallTextErrorReport(const std::exception& error, LogCallback log);
+// Inside a catch block: the report of the exception being handled, whatever its
+// type (one of no standard type as an unspecified failure).
+void WriteCurrentErrorReport(LogCallback log) noexcept;
 
 }  // namespace zantrel

@@ -169,6 +169,8 @@ int LinkUnnamed(int fd, int dir, const char* name) noexcept {
 bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
   // O_NONBLOCK: opening a pipe named like an input must not hang the job.
   UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  // Running out of handles or memory is the machine's failure, not the file's.
+  if (fd.get() < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) ThrowErrno(errno, path);
   if (fd.get() < 0) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -193,6 +195,8 @@ RegularFileReader::~RegularFileReader() {
 bool RegularFileReader::Open(const std::wstring& path) {
   // O_NONBLOCK: opening a pipe named like an input must not hang the job.
   UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  // Running out of handles or memory is the machine's failure, not the file's.
+  if (fd.get() < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) ThrowErrno(errno, path);
   if (fd.get() < 0) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

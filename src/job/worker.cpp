@@ -29,10 +29,8 @@ bool MergeThreadProc(const MergeJob& job) {
   bool saved = false;
   try {
     saved = RunMergeJob(job.styleSheetPath, job.log, job.outputPath, job.inputs);
-  } catch (const ComError& error) {
-    WriteComErrorReport(error, job.log);
-  } catch (const std::exception& error) {
-    WriteCallTextErrorReport(error, job.log);
+  } catch (...) {
+    WriteCurrentErrorReport(job.log);
   }
   if (job.exitWhenDone) job.owner->RequestClose();
   return saved;

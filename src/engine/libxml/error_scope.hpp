@@ -7,7 +7,8 @@
 // (collect, return, then the caller throws). Description() turns what was
 // collected into the description of the ComError the caller raises.
 //
-// Codes of the back end: a failed parse is no error (load answers false). Other
+// Codes of the back end: a failed parse is no error (load answers false), unless
+// memory ran out (E_OUTOFMEMORY, as any failure for want of memory). Other
 // failures raise ComError with E_FAIL (E_POINTER for an empty handle, E_INVALIDARG
 // for a node that is not where the call needs it, E_OUTOFMEMORY for allocation),
 // the Windows system text of that code as message text, and the messages the
@@ -16,10 +17,13 @@
 
 #include <string>
 
+#include "engine/errors.hpp"
+
 namespace zantrel::xml {
 
 struct ErrorText {
   std::string text;
+  bool outOfMemory = false;  // a library said its memory ran out
 };
 
 // Gathers what the libraries report during one component call on this thread.
@@ -33,6 +37,11 @@ class ErrorScope {
   // The collected messages as one line (a log line each is the rule), without
   // libxslt's template stack dump; `fallback` when the libraries said nothing.
   std::wstring Description(const wchar_t* fallback) const;
+  // True when a library reported that its memory ran out during the call.
+  bool OutOfMemory() const noexcept { return errors_.outOfMemory; }
+  // The error a failed call raises: the out-of-memory error when that is what the
+  // libraries reported, else E_FAIL with Description(fallback).
+  ComError Failure(const wchar_t* fallback) const;
 
  private:
   ErrorText errors_;

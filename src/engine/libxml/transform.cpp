@@ -70,7 +70,7 @@ void SaveSpliced(const DocumentHandle& handle, const std::wstring& path, const S
                                           xmlOutputBufferGetSize(text.get()));
         splice(serialised, [&](std::string_view piece) {
           if (xmlOutputBufferWrite(out.get(), static_cast<int>(piece.size()), piece.data()) < 0)
-            throw ComError(kEFail, errors.Description(L"the document could not be written"));
+            throw errors.Failure(L"the document could not be written");
         });
       } else {
         status = -1;
@@ -83,7 +83,7 @@ void SaveSpliced(const DocumentHandle& handle, const std::wstring& path, const S
     } else {
       status = xmlSaveFormatFileTo(out.release(), doc.doc.get(), "UTF-8", 1);  // closes it itself
     }
-    if (status < 0) throw ComError(kEFail, errors.Description(L"the document could not be written"));
+    if (status < 0) throw errors.Failure(L"the document could not be written");
   });
 }
 
@@ -101,7 +101,7 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   DocPtr copy(xmlCopyDoc(styleDoc.doc.get(), 1));
   if (!copy) throw ComError(kEOutOfMemory);
   StylesheetPtr compiled(xsltParseStylesheetDoc(copy.get()));
-  if (!compiled) throw ComError(kEFail, errors.Description(L"the style sheet is not valid XSLT"));
+  if (!compiled) throw errors.Failure(L"the style sheet is not valid XSLT");
   copy.release();  // owned by the compiled sheet from here on
   std::shared_ptr<xsltStylesheet> style(compiled.release(), StylesheetPtr::deleter_type());
 
@@ -131,8 +131,9 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   ctxt->parserOptions |= XML_PARSE_NONET;
 
   DocPtr result(xsltApplyStylesheetUser(style.get(), input, nullptr, nullptr, nullptr, ctxt.get()));
-  if (!result || ctxt->state != XSLT_STATE_OK)
-    throw ComError(kEFail, errors.Description(L"the style sheet could not be applied"));
+  // Trap: libxslt may leave out what it could not allocate and still finish.
+  if (!result || ctxt->state != XSLT_STATE_OK || errors.OutOfMemory())
+    throw errors.Failure(L"the style sheet could not be applied");
   destination.Reset(std::move(result), std::move(style));
 }
 
