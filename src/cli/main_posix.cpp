@@ -7,6 +7,7 @@
 // Exit status: 0 the output file was saved, 1 a job started and did not save, 2
 // no job could start.
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,16 +92,37 @@ class CommandLineHost final : public JobHost {
   Workers& workers_;
 };
 
+// True when the process may not map as much as it likes (ulimit -v or -d).
+bool AddressSpaceLimited() {
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit{};
+    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) return true;
+  }
+  return false;
+}
+
+// A job builds and frees hundreds of thousands of small nodes in one go. An arena
+// each for the job's thread and its reading helper (sharing one makes them queue
+// on its lock), grown in large steps, without fast bins (whose consolidation
+// dominated the time spent freeing documents).
+void TuneAllocator() {
+  mallopt(M_MXFAST, 0);
+  // Trap: near an address-space limit, a second arena or a 64 MiB growth step
+  // cannot be mapped, and the allocator then retries both, and fails, on every
+  // allocation: a job crawls instead of using what it may. One arena grown as
+  // needed keeps it at its usual pace.
+  if (AddressSpaceLimited()) {
+    mallopt(M_ARENA_MAX, 1);
+    return;
+  }
+  mallopt(M_ARENA_MAX, 2);
+  mallopt(M_TOP_PAD, 64 << 20);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A job builds and frees hundreds of thousands of small nodes in one go. An
-  // arena each for the job's thread and its input loader (sharing one makes them
-  // queue on its lock), grown in large steps, without fast bins (whose
-  // consolidation dominated the time spent freeing documents).
-  mallopt(M_ARENA_MAX, 2);
-  mallopt(M_MXFAST, 0);
-  mallopt(M_TOP_PAD, 64 << 20);
+  TuneAllocator();
   // A reader that goes away (zantrel ... | head) must not kill a job mid-save, nor
   // must a file-size limit: the write then fails and the save is undone cleanly.
   std::signal(SIGPIPE, SIG_IGN);

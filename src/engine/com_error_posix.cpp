@@ -26,7 +26,6 @@ HResult HResultFromErrno(int error) {
     case EACCES:
     case EPERM:
     case EISDIR: win32 = 5; break;          // ERROR_ACCESS_DENIED
-    case ENOMEM: win32 = 14; break;         // ERROR_OUTOFMEMORY
     case EROFS: win32 = 19; break;          // ERROR_WRITE_PROTECT
     case ENOSPC:
     case EDQUOT:
@@ -52,6 +51,8 @@ ComError ComError::WithReason(std::wstring reason) const {
 }
 
 ComError ComError::FromErrno(int error, std::wstring description) {
+  // Out of memory reads the same wherever it happens.
+  if (error == ENOMEM) return ComError(kEOutOfMemory, std::move(description));
   char buf[256] = {};
   // The GNU strerror_r may return a static string instead of filling buf.
   const char* text = strerror_r(error, buf, sizeof buf);

@@ -1,6 +1,7 @@
 #include "engine/errors.hpp"
 
 #include <cstdio>
+#include <new>
 
 #include "base/paths.hpp"
 
@@ -34,16 +35,7 @@ const std::wstring kNoReason;
 
 const std::wstring& CallTextError::Reason() const noexcept { return reason_ ? *reason_ : kNoReason; }
 
-const std::wstring& FailureReason(const std::exception& error) noexcept {
-  const auto* callText = dynamic_cast<const CallTextError*>(&error);
-  return callText != nullptr ? callText->Reason() : kNoReason;
-}
-
-#if defined(_WIN32)
-const std::wstring& FailureReason(const ComError&) noexcept { return kNoReason; }
-#else
-const std::wstring& FailureReason(const ComError& error) noexcept { return error.Reason(); }
-
+#if !defined(_WIN32)
 std::vector<std::wstring> ComErrorReport(const ComError& error) {
   std::vector<std::wstring> lines;
   if (!error.ErrorMessage().empty()) lines.push_back(error.ErrorMessage());
@@ -63,6 +55,38 @@ void WriteCallTextErrorReport(const std::exception& error, LogCallback log) {
   try {
     log(AnsiToWide(error.what()));
   } catch (...) {
+  }
+}
+
+void WriteCurrentErrorReport(LogCallback log) noexcept {
+  try {
+    try {
+      throw;
+    } catch (const ComError& error) {
+      WriteComErrorReport(error, log);
+    } catch (const std::bad_alloc&) {
+      WriteComErrorReport(ComError(kEOutOfMemory), log);
+    } catch (const std::exception& error) {
+      WriteCallTextErrorReport(error, log);
+    } catch (...) {
+      WriteComErrorReport(ComError(kEFail), log);
+    }
+  } catch (...) {
+    // Not even the report could be made (no memory for it): nothing is written.
+  }
+}
+
+const std::wstring& CurrentFailureReason() noexcept {
+  try {
+    throw;  // the same exception object: it lives on while the caller's handler runs
+  } catch (const CallTextError& error) {
+    return error.Reason();
+#if !defined(_WIN32)
+  } catch (const ComError& error) {
+    return error.Reason();
+#endif
+  } catch (...) {
+    return kNoReason;
   }
 }
 

@@ -6,13 +6,13 @@
 //   CallTextError the program's own checks: a fixed ASCII text naming the failing
 //                 call, e.g. "pDoc->load()[loadXML()]". Reported as one line.
 //
-// Any std::exception (a conversion error, bad_alloc) is reported like a call-text
-// error: its what() text as one line. Catch ComError before std::exception.
+// Any other std::exception (a conversion error) is reported like a call-text
+// error: its what() text as one line; std::bad_alloc as the out-of-memory ComError.
 //
 // Either kind may also carry a reason, for a person rather than for the log: where
 // and why an input or a style sheet was refused ("b.xml:1:95: ..."). It is no
 // part of the report or of what(), so the log reads the same with or without it.
-// Any thread; the report functions and FailureReason never throw.
+// Any thread; the report functions and CurrentFailureReason never throw.
 #pragma once
 
 #include <exception>
@@ -46,11 +46,6 @@ class CallTextError : public std::runtime_error {
   std::shared_ptr<const std::wstring> reason_;
 };
 
-// The reason an escaping error carries, or an empty text (a std::exception of
-// another kind, a COM error of the system's component). Valid while `error` is.
-const std::wstring& FailureReason(const ComError& error) noexcept;
-const std::wstring& FailureReason(const std::exception& error) noexcept;
-
 // The message text of a code: the system's text without a final line feed (and
 // the carriage return before it), or when there is none "IDispatch error #n" for
 // 0x80040201..0x8004FFFF and "Unknown error 0x%lX" for every other code.
@@ -59,5 +54,12 @@ std::wstring FormatComMessage(HResult code, std::optional<std::wstring_view> sys
 std::vector<std::wstring> ComErrorReport(const ComError& error);
 void WriteComErrorReport(const ComError& error, LogCallback log);
 void WriteCallTextErrorReport(const std::exception& error, LogCallback log);
+// Inside a catch block: the report of the exception being handled, whatever its
+// type (one of no standard type as an unspecified failure).
+void WriteCurrentErrorReport(LogCallback log) noexcept;
+// Inside a catch block: the reason the exception being handled carries, or an
+// empty text (another kind of exception, a COM error of the system's component).
+// Valid until that catch block ends.
+const std::wstring& CurrentFailureReason() noexcept;
 
 }  // namespace zantrel

@@ -33,6 +33,7 @@ class RegularFileReader {
   RegularFileReader& operator=(const RegularFileReader&) = delete;
   ~RegularFileReader();
 
+  // Throws ComError when the machine is out of file handles or memory.
   bool Open(const std::wstring& path);
   // Up to `size` bytes into `into`: how many, 0 at the end, -1 on a read error
   // (a read error is no document).

@@ -169,6 +169,8 @@ int LinkUnnamed(int fd, int dir, const char* name) noexcept {
 bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
   // O_NONBLOCK: opening a pipe named like an input must not hang the job.
   UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  // Running out of handles or memory is the machine's failure, not the file's.
+  if (fd.get() < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) ThrowErrno(errno, path);
   if (fd.get() < 0) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -195,6 +197,8 @@ bool RegularFileReader::Open(const std::wstring& path) {
   refusal_ = nullptr;
   // O_NONBLOCK: opening a pipe named like an input must not hang the job.
   UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  // Running out of handles or memory is the machine's failure, not the file's.
+  if (fd.get() < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) ThrowErrno(errno, path);
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
     error_ = errno;

@@ -83,7 +83,9 @@ void Intake::ElementEnded(xmlNode* element) {
   // A read ahead the job no longer wants ends at the next element.
   if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) throw NotCompact{};
   if (UsesNamespaces(element)) throw NotCompact{};
-  if (!IsChat(element)) return;
+  // The comments are the chats below the top element; the top element itself is
+  // never one, whatever its name.
+  if (!IsChat(element) || element->parent == nullptr || element->parent->type != XML_ELEMENT_NODE) return;
   // Only text inside: such a chat serialises the same at any level and layout, and
   // nothing in it is a chat of its own.
   for (const xmlNode* c = element->children; c != nullptr; c = c->next)

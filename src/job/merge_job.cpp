@@ -122,11 +122,8 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
     } else {
       UpdateLastRes(destination);
     }
-  } catch (const ComError& error) {
-    WriteComErrorReport(error, log);
-    log(L"last_res値の設定に失敗しました");
-  } catch (const std::exception& error) {
-    WriteCallTextErrorReport(error, log);
+  } catch (...) {
+    WriteCurrentErrorReport(log);
     log(L"last_res値の設定に失敗しました");
   }
 

@@ -27,17 +27,12 @@ bool StartMergeJob(const std::vector<std::wstring>& inputs, JobHost& host,
 
 bool MergeThreadProc(const MergeJob& job) {
   bool saved = false;
-  const auto tellWhy = [&](const std::wstring& reason) {
-    if (!reason.empty()) job.owner->ReportFailureReason(reason);
-  };
   try {
     saved = RunMergeJob(job.styleSheetPath, job.log, job.outputPath, job.inputs);
-  } catch (const ComError& error) {
-    WriteComErrorReport(error, job.log);
-    tellWhy(FailureReason(error));
-  } catch (const std::exception& error) {
-    WriteCallTextErrorReport(error, job.log);
-    tellWhy(FailureReason(error));
+  } catch (...) {
+    WriteCurrentErrorReport(job.log);
+    if (const std::wstring& reason = CurrentFailureReason(); !reason.empty())
+      job.owner->ReportFailureReason(reason);
   }
   if (job.exitWhenDone) job.owner->RequestClose();
   return saved;

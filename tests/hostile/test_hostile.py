@@ -22,6 +22,7 @@ BIN = os.environ["ZANTREL_BIN"]
 LOAD_CHECK = os.environ["ZANTREL_LOAD_CHECK"]
 DATA = os.environ["ZANTREL_DATA"]
 XMLCONF = os.environ["ZANTREL_XMLCONF"]
+SANITIZED = os.environ.get("ZANTREL_SANITIZED") == "1"
 LOAD_ERROR = "pDoc->load()[loadXML()]"
 VALID = '<?xml version="1.0" encoding="UTF-8"?><packet><thread/><chat no="1">a</chat></packet>'
 SHEET_HEAD = ('<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform" '
@@ -68,14 +69,16 @@ class Folder:
         with open(os.path.join(self.path, name), "wb") as f:
             f.write(content.encode("utf-8") if isinstance(content, str) else content)
 
-    def run(self, *args, limit_file_size=None):
-        def limits():
-            if limit_file_size is not None:
-                resource.setrlimit(resource.RLIMIT_FSIZE, (limit_file_size, limit_file_size))
+    def run(self, *args, limit_file_size=None, limits=()):
+        limits = list(limits) + ([(resource.RLIMIT_FSIZE, limit_file_size)] if limit_file_size else [])
+
+        def set_limits():
+            for kind, value in limits:
+                resource.setrlimit(kind, (value, value))
         start = time.monotonic()
         proc = subprocess.Popen([os.path.join(self.path, "zantrel"), *args], cwd=self.path,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                preexec_fn=limits)
+                                preexec_fn=set_limits)
         out, _ = proc.communicate(timeout=120)
         return proc.returncode, out.decode("utf-8", "replace").split("\n")[:-1], time.monotonic() - start
 
@@ -228,8 +231,36 @@ class HostileInputs(unittest.TestCase):
                 self.assertEqual(after, before)  # byte for byte, and no temporary file
 
 
-def comment_file(chats, text_size=100):
-    return '<packet><thread/>' + "".join(f'<chat no="{i}">{"x" * text_size}</chat>' for i in range(chats)) + "</packet>"
+    def test_machine_limits_say_what_ran_out(self):
+        # Both ways of holding the comments: the bundled sheet (compact) and one that
+        # does more than copy (the whole tree). Inputs need far more than the limit.
+        own_sheet = SHEET_HEAD + ('<xsl:template match="@*|node()"><xsl:copy><xsl:apply-templates '
+                                  'select="@*|node()"/></xsl:copy></xsl:template>'
+                                  '<xsl:template match="@mail"/></xsl:stylesheet>')
+        memory = [(resource.RLIMIT_AS, 160 << 20)]
+        handles = [(resource.RLIMIT_NOFILE, 4)]  # standard streams and one more
+        cases = [("memory", memory, ["Not enough memory resources are available to complete this operation."]),
+                 ("file handles", handles, ["Too many open files"])]
+        for sheet in ("bundled", "own"):
+            for name, limits, expected in cases:
+                if SANITIZED and name == "memory":
+                    continue  # the sanitizers' shadow memory alone is past any such limit
+                with self.subTest(name, sheet=sheet):
+                    folder = Folder(self)
+                    if sheet == "own":
+                        folder.file("convert.xsl", own_sheet)
+                    for f in range(3):
+                        folder.file(f"{f}.xml", comment_file(150000 if name == "memory" else 10, 200, first=f * 150000))
+                    before = folder.listing()
+                    code, out, _ = folder.run("0.xml", "1.xml", "2.xml", "save=out.xml", limits=limits)
+                    self.assertEqual(code, 1, "\n".join(out))
+                    self.assertTrue(set(expected) & set(out[-2:]), "\n".join(out))
+                    self.assertEqual(folder.listing(), before)
+
+
+def comment_file(chats, text_size=100, first=0):
+    return ('<packet><thread/>' + "".join(f'<chat no="{i}">{"x" * text_size}</chat>' for i in range(first, first + chats))
+            + "</packet>")
 
 
 def partly_written_files(pid, folder, known, smaller_than):

@@ -186,9 +186,12 @@ class JobMaker {
     }
     if (Chance(5)) out += "<!-- before -->\n";
     if (Chance(3)) out += "<?top here?>\n";
+    // The top element is never a comment of its own, whatever its name.
     std::string root = "packet";
-    if (base && Chance(3)) root = "root";
+    if (Chance(4)) root = base ? "root" : Chance(50) ? "chat" : "log";
     out += "<" + root;
+    if (root == "chat" && Chance(70)) out += " no=\"" + Number(Chance(20)) + "\"";
+    if (root == "chat" && Chance(50)) return out + ">" + Text(sjis) + "</chat>\n";
     if (namespaces) out += Chance(50) ? " xmlns:x=\"urn:x\"" : " xmlns=\"urn:d\"";
     if (Chance(10)) out += " version=\"20061206\"";
     out += ">";
@@ -285,6 +288,9 @@ TEST(CompactMerge, ShapesOneByOne) {
        {"<packet><thread/><chat no=\"1\"/></packet>", "<packet><chat no=\"9223372036854775808\"/></packet>"}},
       {"an empty number", {"<packet><thread/><chat no=\"1\"/></packet>", "<packet><chat no=\"\"/></packet>"}},
       {"base root is not packet", {"<root><chat no=\"1\"/></root>", "<packet><chat no=\"2\"/></packet>"}},
+      {"a chat at the top of a later file",
+       {"<packet><thread last_res=\"2\"/><chat no=\"1\">a</chat></packet>", "<chat no=\"7\">root</chat>",
+        "<chat no=\"x\"><chat no=\"8\">in</chat></chat>"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -22,6 +22,14 @@ constexpr std::size_t kMaxErrorText = 4096;
 // Collected per thread while a call runs, never thrown from a callback.
 thread_local ErrorText* t_errors = nullptr;
 
+// libxslt reports its own failed allocations only in words, through the generic
+// hook (the structured one carries a code instead).
+bool SaysOutOfMemory(const char* message) {
+  return message != nullptr && (std::strstr(message, "malloc failed") != nullptr ||
+                                std::strstr(message, "Memory allocation failed") != nullptr ||
+                                std::strstr(message, "out of memory") != nullptr);
+}
+
 // The first error is kept with its place. Trap: some messages go on, after a line
 // break, with text of the document itself ("CData section not finished\n..."):
 // only the first line is the message.
@@ -42,6 +50,7 @@ void NoteFirst(const char* file, int line, int column, const char* message) noex
 
 void StructuredErrorHandler(void* /*ctx*/, xmlErrorPtr error) {
   if (error == nullptr || error->level == XML_ERR_WARNING) return;
+  if (error->code == XML_ERR_NO_MEMORY && t_errors != nullptr) t_errors->outOfMemory = true;
   NoteFirst(error->file, error->line, error->int2, error->message);
   if (error->line > 0) {
     char head[32];
@@ -75,6 +84,7 @@ void GenericErrorHandler(void* /*ctx*/, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(buf, sizeof buf, format, args);
   va_end(args);
+  if (SaysOutOfMemory(buf) && t_errors != nullptr) t_errors->outOfMemory = true;
   AppendError(buf);
 }
 
@@ -85,6 +95,11 @@ ErrorScope::ErrorScope() : previous_(t_errors) {
 }
 
 ErrorScope::~ErrorScope() { t_errors = previous_; }
+
+ComError ErrorScope::Failure(const wchar_t* fallback) const {
+  if (errors_.outOfMemory) return ComError(kEOutOfMemory);
+  return ComError(kEFail, Description(fallback));
+}
 
 std::wstring ErrorScope::Description(const wchar_t* fallback) const {
   std::string joined;

@@ -8,7 +8,8 @@
 // collected into the description of the ComError the caller raises, Reason()
 // into the line that tells a person where and why.
 //
-// Codes of the back end: a failed parse is no error (load answers false). Other
+// Codes of the back end: a failed parse is no error (load answers false), unless
+// memory ran out (E_OUTOFMEMORY, as any failure for want of memory). Other
 // failures raise ComError with E_FAIL (E_POINTER for an empty handle, E_INVALIDARG
 // for a node that is not where the call needs it, E_OUTOFMEMORY for allocation),
 // the Windows system text of that code as message text, and the messages the
@@ -17,6 +18,8 @@
 
 #include <string>
 #include <vector>
+
+#include "engine/errors.hpp"
 
 namespace zantrel::xml {
 
@@ -32,6 +35,7 @@ struct FirstError {
 struct ErrorText {
   std::string text;
   FirstError first;
+  bool outOfMemory = false;  // a library said its memory ran out
 };
 
 // Gathers what the libraries report during one component call on this thread.
@@ -45,6 +49,11 @@ class ErrorScope {
   // The collected messages as one line (a log line each is the rule), without
   // libxslt's template stack dump; `fallback` when the libraries said nothing.
   std::wstring Description(const wchar_t* fallback) const;
+  // True when a library reported that its memory ran out during the call.
+  bool OutOfMemory() const noexcept { return errors_.outOfMemory; }
+  // The error a failed call raises: the out-of-memory error when that is what the
+  // libraries reported, else E_FAIL with Description(fallback).
+  ComError Failure(const wchar_t* fallback) const;
 
   // Why the call failed, as one line: "name:line: message" from libxslt's first
   // error and the place it names; else "name:line:column: message" from the first

@@ -160,6 +160,8 @@ bool Parse(Document& target, const std::wstring& name, const char* encoding, Loa
   }
   DocPtr parsed(read(ctxt.get(), options));
   if (mark.observerFailure) std::rethrow_exception(mark.observerFailure);
+  // A document the parser could not hold is no malformed document.
+  if (errors.OutOfMemory()) throw ComError(kEOutOfMemory);
   if (const std::string reason = refused(); !reason.empty()) return Refuse(target, name, reason);
   // Namespace errors and an encoding declaration that contradicts the byte-order
   // mark leave libxml2's result standing; they still make the document malformed.

@@ -72,7 +72,7 @@ void SaveSpliced(const DocumentHandle& handle, const std::wstring& path, const S
                                           xmlOutputBufferGetSize(text.get()));
         splice(serialised, [&](std::string_view piece) {
           if (xmlOutputBufferWrite(out.get(), static_cast<int>(piece.size()), piece.data()) < 0)
-            throw ComError(kEFail, errors.Description(L"the document could not be written"));
+            throw errors.Failure(L"the document could not be written");
         });
       } else {
         status = -1;
@@ -85,7 +85,7 @@ void SaveSpliced(const DocumentHandle& handle, const std::wstring& path, const S
     } else {
       status = xmlSaveFormatFileTo(out.release(), doc.doc.get(), "UTF-8", 1);  // closes it itself
     }
-    if (status < 0) throw ComError(kEFail, errors.Description(L"the document could not be written"));
+    if (status < 0) throw errors.Failure(L"the document could not be written");
   });
 }
 
@@ -97,12 +97,14 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   Document& styleDoc = Require(styleHandle);
   Document& destination = Require(destinationHandle);
   ErrorScope errors;
-  // What libxslt said, and where, as the log's description and as the reason.
+  // What libxslt said, and where, as the log's description and as the reason
+  // (none when memory ran out: that is the machine's failure, not the sheet's).
   const auto failed = [&](const wchar_t* what) {
+    if (errors.OutOfMemory()) return errors.Failure(what);
     const xmlChar* url = styleDoc.doc->URL;
     const std::wstring name =
         url == nullptr ? L"" : GetFileNamePart(NativeToWide(reinterpret_cast<const char*>(url)));
-    return ComError(kEFail, errors.Description(what)).WithReason(errors.Reason(name, WideToUtf8(what).c_str()));
+    return errors.Failure(what).WithReason(errors.Reason(name, WideToUtf8(what).c_str()));
   };
 
   // The compiled sheet takes its document over and rewrites it; work on a copy so
@@ -140,7 +142,9 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   ctxt->parserOptions |= XML_PARSE_NONET;
 
   DocPtr result(xsltApplyStylesheetUser(style.get(), input, nullptr, nullptr, nullptr, ctxt.get()));
-  if (!result || ctxt->state != XSLT_STATE_OK) throw failed(L"the style sheet could not be applied");
+  // Trap: libxslt may leave out what it could not allocate and still finish.
+  if (!result || ctxt->state != XSLT_STATE_OK || errors.OutOfMemory())
+    throw failed(L"the style sheet could not be applied");
   destination.Reset(std::move(result), std::move(style));
 }
 

@@ -68,7 +68,7 @@ Node SelectSingleNode(const Node& context, const std::wstring& xpath) {
   if (!xp) throw ComError(kEOutOfMemory);
   xp->node = node;
   XPathObjectPtr result(xmlXPathEvalExpression(Bytes(expr), xp.get()));
-  if (!result) throw ComError(kEFail, errors.Description(L"the XPath expression is not valid"));
+  if (!result) throw errors.Failure(L"the XPath expression is not valid");
   if (result->type != XPATH_NODESET || result->nodesetval == nullptr ||
       result->nodesetval->nodeNr == 0)
     return Node();
@@ -145,12 +145,12 @@ void AppendChild(const Node& parentNode, const Node& childNode) {
     // re-homes them; a plain add would leave them to die with the old document.
     if (xmlDOMWrapAdoptNode(nullptr, child->doc, child, parent->doc, parent, 0) != 0) {
       NodePtr lost(child);
-      throw ComError(kEFail, errors.Description(L"the node could not be moved"));
+      throw errors.Failure(L"the node could not be moved");
     }
   }
   if (xmlAddChild(parent, child) == nullptr) {
     NodePtr lost(child);
-    throw ComError(kEFail, errors.Description(L"the node could not be appended"));
+    throw errors.Failure(L"the node could not be appended");
   }
 }
 
@@ -210,7 +210,7 @@ void SetAttribute(const Node& element, const std::wstring& name, const std::wstr
   const std::string key = WideToUtf8(name);
   const std::string text = WideToUtf8(value);
   if (xmlSetProp(node, Bytes(key), Bytes(text)) == nullptr)
-    throw ComError(kEFail, errors.Description(L"the attribute could not be set"));
+    throw errors.Failure(L"the attribute could not be set");
 }
 
 }  // namespace zantrel::xml
