@@ -25,9 +25,9 @@ class JobHost {
   virtual Workers& JobWorkers() = 0;
   // Auto-exit: ask the front end to close; served later on its own thread.
   virtual void RequestClose() = 0;
-  // Why a job failed, when its error says (engine/errors.hpp), once
-  // per failed job, after the log has the failure. Only a front end with a channel
-  // for it beside the log takes it.
+  // Why a job failed, when its error says (engine/errors.hpp): once per failed
+  // job, after the log has the failure. Only a front end with a channel for it
+  // beside the log takes it.
   virtual void ReportFailureReason(const std::wstring& reason) noexcept { (void)reason; }
 };
 
