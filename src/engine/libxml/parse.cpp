@@ -191,8 +191,31 @@ bool ParseBytes(Document& target, const std::string& bytes, const char* encoding
 
 }  // namespace
 
-bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy) {
-  return ParseFile(Require(handle), path, policy);
+namespace {
+
+// Ends a load at the next element once its stop flag is raised.
+class StopAtNextElement final : public ElementEndObserver {
+ public:
+  struct Stopped {};
+  explicit StopAtNextElement(const StopFlag& stop) : stop_(stop) {}
+  void ElementEnded(xmlNode*) override {
+    if (stop_.Requested()) throw Stopped{};
+  }
+
+ private:
+  const StopFlag& stop_;
+};
+
+}  // namespace
+
+bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy, const StopFlag* stop) {
+  if (stop == nullptr || policy != LoadPolicy::Input) return ParseFile(Require(handle), path, policy);
+  StopAtNextElement observer(*stop);
+  try {
+    return ParseFile(Require(handle), path, policy, &observer);
+  } catch (const StopAtNextElement::Stopped&) {
+    return false;
+  }
 }
 
 bool LoadObserved(const DocumentHandle& handle, const std::wstring& path, ElementEndObserver& observer) {
