@@ -162,10 +162,16 @@ class Arena {
     std::size_t moved_ = 0;
   };
 
+  // Frees the blocks that lie wholly before `offset`, which will not be read
+  // again: their memory goes back to the system, not to the pool.
+  void FreeBefore(std::size_t offset) noexcept {
+    for (std::size_t b = 0; b < offset / kBlock && b < blocks_.size(); ++b) blocks_[b].reset();
+  }
+
   // Empties the arena, its blocks back to the pool.
   void Clear() noexcept {
     for (BlockPool::Block& block : blocks_)
-      if (block) pool_->Put(std::move(block));  // null where a Mover took it over
+      if (block) pool_->Put(std::move(block));  // null where a Mover took it over or it was freed
     blocks_.clear();
     used_ = size_ = 0;
   }

@@ -67,6 +67,12 @@ class StreamedBase {
   // another in `bytes`.
   virtual void Save(const DocumentHandle& result, const std::wstring& path, const Arena& bytes,
                     const std::vector<std::uint32_t>& lengths) const = 0;
+  // For a sheet that needs the whole document: the merged document as one tree,
+  // parsed from Tree() with the kept chats in their places, the tree the whole
+  // tree's merge holds. The arena's blocks are freed as they are read. Empty,
+  // with nothing read, where such a tree would differ from the whole tree's
+  // (texts that join where a run of chats went).
+  virtual DocumentHandle MergedTree(Arena& bytes, const std::vector<std::uint32_t>& lengths) = 0;
 };
 
 // Input 0 read so; null when it is NotReproducible (a top element other than

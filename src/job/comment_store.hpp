@@ -45,7 +45,7 @@ class CommentStore {
   // Input `index` (in order from 1) loaded and merged, with MergeComments' log.
   virtual bool Merge(std::size_t index, LogCallback log) = 0;
   // ApplyStyleSheet of the merged comments into `destination`.
-  virtual void Transform(const DocumentHandle& destination) = 0;
+  virtual bool Transform(const DocumentHandle& destination) = 0;
   // UpdateLastRes on that destination.
   virtual void UpdateLastRes(const DocumentHandle& destination) = 0;
   // SaveDocument of that destination.
@@ -59,7 +59,7 @@ class CommentStore {
 
 // The one place that chooses how a job holds its comments: the compact form where
 // `preferred` allows, the back end can read comments as a stream and the sheet
-// copies its source, else the whole tree.
+// is ready, else the whole tree.
 std::unique_ptr<CommentStore> OpenCommentStore(const MergeInputs& job, MergePath preferred);
 
 // The whole tree with inputs 0 .. merged - 1 already loaded and merged (without

@@ -98,18 +98,41 @@ class CompactStore final : public CommentStore {
     return true;
   }
 
-  void Transform(const DocumentHandle& destination) override {
+  bool Transform(const DocumentHandle& destination) override {
     ahead_.reset();  // every input is settled: what they changed is this thread's again
     base_->PlaceComments(keptPerRun_, appended_);
-    ApplyStyleSheet(job_.sheet, base_->Tree(), destination, xml::SourceAfter::Released);
+    if (job_.sheet.CopiesItsSource()) {
+      // The small base is the whole result; the kept bytes join it when it is saved.
+      ApplyStyleSheet(job_.sheet, base_->Tree(), destination, xml::SourceAfter::Released);
+      return true;
+    }
+    // A sheet of its own needs the merged document as a tree: built once, here,
+    // and gone as soon as the transform is done.
+    DocumentHandle merged = base_->MergedTree(bytes_, lengths_);
+    if (!merged) return false;
+    base_.reset();
+    bytes_.Clear();
+    pool_.Release();
+    lengths_ = {};
+    ApplyStyleSheet(job_.sheet, merged, destination, xml::SourceAfter::Released);
+    return true;
   }
 
   void UpdateLastRes(const DocumentHandle& destination) override {
-    zantrel::UpdateLastRes(destination, lastNumber_);
+    // The result holds the comments itself where the sheet is one's own.
+    if (base_) {
+      zantrel::UpdateLastRes(destination, lastNumber_);
+    } else {
+      zantrel::UpdateLastRes(destination);
+    }
   }
 
   void Save(const DocumentHandle& destination, const std::wstring& path) override {
-    base_->Save(destination, path, bytes_, lengths_);
+    if (base_) {
+      base_->Save(destination, path, bytes_, lengths_);
+    } else {
+      SaveDocument(destination, path);
+    }
   }
 
   std::unique_ptr<CommentStore> StepAside() override {

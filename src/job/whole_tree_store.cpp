@@ -42,10 +42,12 @@ class WholeTreeStore final : public CommentStore {
     MergeInput(index, log, job_.progress);
     return true;
   }
-  void Transform(const DocumentHandle& destination) override {
+  bool Transform(const DocumentHandle& destination) override {
     ahead_.reset();  // every input is merged
     // The merged base is not read again: the component may hand its tree over.
     ApplyStyleSheet(job_.sheet, base_, destination, xml::SourceAfter::Released);
+    base_.reset();
+    return true;
   }
   void UpdateLastRes(const DocumentHandle& destination) override { zantrel::UpdateLastRes(destination); }
   void Save(const DocumentHandle& destination, const std::wstring& path) override {
@@ -91,7 +93,7 @@ std::unique_ptr<CommentStore> OpenWholeTree(const MergeInputs& job, std::size_t 
 }
 
 std::unique_ptr<CommentStore> OpenCommentStore(const MergeInputs& job, MergePath preferred) {
-  if (preferred == MergePath::Compact && xml::CanStreamComments() && job.sheet.CopiesItsSource())
+  if (preferred == MergePath::Compact && xml::CanStreamComments() && job.sheet.Ready() != nullptr)
     return OpenCompact(job);
   return OpenWholeTree(job, 0);
 }

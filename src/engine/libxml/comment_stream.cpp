@@ -12,10 +12,13 @@
 #include <libxml/tree.h>
 #include <libxml/xmlIO.h>
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <random>
 
 #include "base/paths.hpp"
+#include "base/text.hpp"
 #include "engine/documents.hpp"
 #include "engine/libxml/copy_sheet_shortcut.hpp"
 #include "engine/libxml/document.hpp"
@@ -184,6 +187,7 @@ class LibxmlStreamedBase final : public StreamedBase {
   }
 
   bool Read(const std::wstring& path, const Sheet& sheet, Arena& bytes, ChatReceiver& receiver) {
+    url_ = WideToNative(path);
     ChatDump dump(bytes, sheet);
     ChatStream stream(dump, receiver, nullptr, &heads_);
     if (!LoadStreamed(path, doc_, stream)) return false;
@@ -198,7 +202,12 @@ class LibxmlStreamedBase final : public StreamedBase {
     // stays; the appended chats follow everything packet holds.
     xmlDoc* doc = xml::Tree(doc_);
     for (std::size_t r = 0; r < heads_.size(); ++r) {
-      if (keptPerRun.at(r) == 0) {
+      if (r >= keptPerRun.size() || keptPerRun[r] == 0) {
+        // Trap: texts on both sides of a run that goes would be one text once the
+        // document is parsed again, where the whole tree keeps two.
+        const xmlNode* prev = heads_[r]->prev;
+        const xmlNode* next = heads_[r]->next;
+        textsJoin_ = textsJoin_ || (prev != nullptr && next != nullptr && xmlNodeIsText(prev) && xmlNodeIsText(next));
         xmlUnlinkNode(heads_[r]);
         NodePtr gone(heads_[r]);
         continue;
@@ -217,6 +226,66 @@ class LibxmlStreamedBase final : public StreamedBase {
   }
 
   const DocumentHandle& Tree() const noexcept override { return doc_; }
+
+  DocumentHandle MergedTree(Arena& bytes, const std::vector<std::uint32_t>& lengths) override {
+    if (textsJoin_) return nullptr;
+    // The base as text without indentation: nothing stands between two chats, so
+    // each place's chats are one stretch of the arena.
+    xmlChar* dumped = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(xml::Tree(doc_), &dumped, &size, "UTF-8", 0);
+    const XmlCharPtr owned(dumped);
+    if (!owned) throw ComError(kEOutOfMemory);
+    const std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
+    // The document as stretches: base text, a place's chats, base text, ...
+    struct Stretch {
+      bool chats;
+      std::size_t begin;
+      std::size_t size;
+    };
+    std::vector<Stretch> stretches;
+    const std::string first = "<" + Marker('a') + "/><" + Marker('b') + "/>";
+    std::size_t at = 0;
+    std::size_t offset = 0;
+    std::size_t piece = 0;
+    for (const std::size_t pieces : perPlace_) {
+      const std::size_t place = text.find(first, at);
+      if (place == std::string_view::npos) return nullptr;
+      std::size_t length = 0;
+      for (std::size_t k = 0; k < pieces; ++k) length += lengths.at(piece++);
+      stretches.push_back({false, at, place - at});
+      stretches.push_back({true, offset, length});
+      offset += length;
+      at = place + first.size();
+    }
+    stretches.push_back({false, at, text.size() - at});
+    std::size_t next = 0;
+    const PieceReader read = [&](char* into, int room) {
+      std::size_t filled = 0;
+      while (filled < static_cast<std::size_t>(room) && next < stretches.size()) {
+        Stretch& s = stretches[next];
+        const std::size_t n = std::min(s.size, static_cast<std::size_t>(room) - filled);
+        if (s.chats) {
+          bytes.Read(s.begin, n, [&](std::string_view part) {
+            std::memcpy(into + filled, part.data(), part.size());
+            filled += part.size();
+          });
+          bytes.FreeBefore(s.begin + n);
+        } else {
+          std::memcpy(into + filled, text.data() + s.begin, n);
+          filled += n;
+        }
+        s.begin += n;
+        s.size -= n;
+        if (s.size == 0) ++next;
+      }
+      return static_cast<int>(filled);
+    };
+    DocumentHandle merged;
+    if (CreateDocument(merged) < 0) throw ComError(kEOutOfMemory);
+    if (!LoadPieces(merged, url_, read)) throw ComError(kEFail, L"the merged comments could not be read again");
+    return merged;
+  }
 
   void Save(const DocumentHandle& result, const std::wstring& path, const Arena& bytes,
             const std::vector<std::uint32_t>& lengths) const override {
@@ -257,6 +326,8 @@ class LibxmlStreamedBase final : public StreamedBase {
   }
 
   DocumentHandle doc_;
+  std::string url_;
+  bool textsJoin_ = false;
   std::vector<xmlNode*> heads_;    // the first chat of each run, emptied; owned by the tree
   std::vector<std::size_t> perPlace_;  // chats at each marker pair, in document order
   std::string marker_;

@@ -125,13 +125,14 @@ int ReadFeed(void* context, char* buffer, int length) noexcept {
 template <typename Read>
 bool Parse(Document& target, const char* encoding, LoadPolicy policy, ElementEndObserver* observer,
            const Read& read, const std::function<bool()>& refused,
-           const std::function<std::string_view()>& head) {
+           const std::function<std::string_view()>& head,
+           int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA) {
   ErrorScope errors;
   ParserCtxtPtr ctxt(xmlNewParserCtxt());
   if (!ctxt) throw ComError(kEOutOfMemory);
   InputParse mark;
-  // CDATA sections become plain text, as a transform would make them anyway.
-  int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
+  // By default CDATA sections become plain text, as a transform would make them
+  // anyway, and blank text between elements goes.
   if (policy == LoadPolicy::Input) {
     ctxt->_private = &mark;
     ctxt->sax->internalSubset = &RefuseDocumentType;
@@ -206,7 +207,22 @@ class StopAtNextElement final : public ElementEndObserver {
   const StopFlag& stop_;
 };
 
+int ReadPieces(void* context, char* buffer, int length) noexcept {
+  return (*static_cast<const PieceReader*>(context))(buffer, length);
+}
+
 }  // namespace
+
+bool LoadPieces(const DocumentHandle& handle, const std::string& url, const PieceReader& read) {
+  const auto parse = [&](xmlParserCtxt* ctxt, int options) {
+    return xmlCtxtReadIO(ctxt, &ReadPieces, nullptr, const_cast<PieceReader*>(&read), url.c_str(), nullptr, options);
+  };
+  // The bytes come from a tree loaded so already: every blank text in them is one
+  // that tree kept. Trap: compact text may not be changed in place afterwards;
+  // this tree is only read (and at most pruned of blank text by the transform).
+  return Parse(Require(handle), nullptr, LoadPolicy::Input, nullptr, parse, [] { return false; },
+               [] { return std::string_view(); }, XML_PARSE_NONET | XML_PARSE_COMPACT);
+}
 
 bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy, const StopFlag* stop) {
   if (stop == nullptr || policy != LoadPolicy::Input) return ParseFile(Require(handle), path, policy);

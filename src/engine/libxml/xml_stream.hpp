@@ -36,6 +36,13 @@ class ElementEndObserver {
 // Load with the input policy, the same parser, options and refusals as Load.
 bool LoadObserved(const DocumentHandle& doc, const std::wstring& path, ElementEndObserver& observer);
 
+// A document parsed from bytes that `read` hands over piece by piece (as many as
+// fit, 0 at the end, -1 on failure), with the input parser and options; its small
+// texts are kept inside their nodes, so the tree must not be edited. For a tree
+// that is only read. False when the bytes are no well-formed document.
+using PieceReader = std::function<int(char* into, int size)>;
+bool LoadPieces(const DocumentHandle& doc, const std::string& url, const PieceReader& read);
+
 // True when the loaded document declares or uses no namespace anywhere: only such
 // a source is handed over as it is by a plain-copy style sheet.
 bool IsNamespaceFree(const DocumentHandle& doc) noexcept;
