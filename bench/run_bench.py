@@ -60,6 +60,25 @@ WORKLOADS = {
 }
 
 
+def shown(path):
+    """A path as a report shows it: relative to the repository, else its name alone."""
+    path = os.path.abspath(path)
+    return os.path.relpath(path, ROOT) if path.startswith(ROOT + os.sep) else os.path.basename(path)
+
+
+def shown_command(argv):
+    """The command line that reproduces the run, without where its files went."""
+    out, skip = [], False
+    for arg in argv:
+        if skip:
+            skip = False
+        elif arg in ("--report", "--json", "--keep"):
+            skip = True
+        elif not arg.startswith(("--report=", "--json=", "--keep=")):
+            out.append(shown(arg) if os.path.exists(arg) else arg)
+    return "python3 bench/run_bench.py " + " ".join(out)
+
+
 def log(msg):
     sys.stderr.write(msg + "\n")
     sys.stderr.flush()
@@ -250,19 +269,19 @@ def main():
         info = machine_info()
         versions = {
             "zantrel": "%s (binary built %s; repo HEAD %s%s)" % (
-                a.bin, datetime.datetime.fromtimestamp(os.path.getmtime(zbin)).strftime("%Y-%m-%d %H:%M"),
+                shown(a.bin), datetime.datetime.fromtimestamp(os.path.getmtime(zbin)).strftime("%Y-%m-%d %H:%M"),
                 git_rev, ", src/ has uncommitted edits" if git_dirty else ""),
             "lxml": first_line([lxml_py, "-c", "import lxml.etree as e; print('lxml %s, libxml2 %s, libxslt %s' % "
                                 "('.'.join(map(str, e.LXML_VERSION)), '.'.join(map(str, e.LIBXML_VERSION)), "
-                                "'.'.join(map(str, e.LIBXSLT_VERSION))))"]) + " (" + lxml_py + ")",
+                                "'.'.join(map(str, e.LIBXSLT_VERSION))))"]) + " (" + shown(lxml_py) + ")",
             "xsltproc": first_line([xsltproc, "--version"]),
         }
         if a.sheet:
-            versions["style sheet"] = "%s for zantrel and lxml" % a.sheet
+            versions["style sheet"] = "%s for zantrel and lxml" % shown(a.sheet)
         if before_s:
-            versions["before"] = a.before
+            versions["before"] = shown(a.before)
         if java and jar:
-            versions["saxon"] = "%s; %s" % (os.path.realpath(jar), first_line([java, "-version"]))
+            versions["saxon"] = "%s; %s" % (os.path.basename(os.path.realpath(jar)), first_line([java, "-version"]))
         base_rss = rss_baseline(work)
         load_start = loadavg()
 
@@ -346,7 +365,7 @@ def main():
 
         # Report.
         now = datetime.datetime.now().astimezone()
-        cmdline = "python3 bench/run_bench.py " + " ".join(sys.argv[1:])
+        cmdline = shown_command(sys.argv[1:])
         lines = ["## Machine", "",
                  "- date: %s" % now.strftime("%Y-%m-%d %H:%M %Z"),
                  "- nproc: %s; CPU: %s; memory: %s" % (info["nproc"], info["cpu"], info["memory"]),
@@ -355,7 +374,7 @@ def main():
                  "- command: `%s`" % cmdline, ""]
         lines += ["Tools:", ""] + ["- %s: %s" % (k, v) for k, v in versions.items()]
         lines += ["- floor: %s (parse all inputs with xmlReadMemory + one xmlSaveFormatFileEnc of an "
-                  "output-sized tree; time = its own clock)" % a.floor, ""]
+                  "output-sized tree; time = its own clock)" % shown(a.floor), ""]
         lines += ["Wall time: median over the runs (fork to wait4, includes process start-up, JVM start "
                   "for Saxon). Peak: largest ru_maxrss from wait4 over the runs; no child can show less "
                   "than %.1f MiB here (the runner's own RSS, kept across exec; /bin/true measured the same "
