@@ -1,28 +1,17 @@
-// Reads a job's inputs ahead of their turn and hands them out in order. A helper
-// thread parses ahead while the job works; a caller waiting for an input the
-// helper is still parsing parses the next one itself instead of idling.
+// Reads a job's inputs ahead of their turn on a helper thread and hands them out
+// in order; a caller waiting for an input the helper is still reading reads the
+// next one itself. Each input is settled in order (by the settle hook on
+// whichever thread finished it, or as it is taken), and at most `window` inputs
+// are claimed and not yet settled. A stop flag, raised by the destructor, a
+// halting settle or a parse hook, ends the read under way at its next element.
+// (ARCHITECTURE.md, Threads.)
 //
-// Settling is an input's in-order step. With a settle hook, whichever thread
-// finishes a parse settles every input next in order that is parsed (never two
-// at once, and only after Open), so neither thread waits for the other to do it;
-// without one, an input settles when it is taken. At most `window` inputs are
-// claimed and not yet settled at any time, which bounds the memory they hold.
-// The stop flag ends the parse under way at its next check: the destructor raises
-// it, and so do a settle that halts and a parse hook that asks for it (a failed
-// input: no later one is wanted).
-//
-// Threads: one caller (the job's thread) constructs, calls Open, Take and Dispose,
-// and destroys; the helper is the object's own. `parse` runs once per index on
-// either thread, `settle` once per index on either thread. Neither may throw:
-// failures travel inside the result. Between Open and the last Take the caller
-// must leave alone what `settle` changes.
-// Ownership: a taken result belongs to the caller; a disposed one is dropped on
-// the helper (freeing there keeps the two threads off each other's allocator);
-// results never taken are dropped with the object.
-// Failures: without a helper thread (none wanted, or none to be had) the caller
-// parses every input itself. Take throws std::logic_error for an index out of
-// order or one after a halt or a stop, and std::bad_alloc when no room is left to
-// claim an input. The destructor waits for the parse under way and never throws.
+// Threads: one caller constructs, calls Open, Take and Dispose, and destroys; the
+// helper is the object's own; the hooks run on either thread, never throw, and
+// settles never overlap. Ownership: a taken result is the caller's; a disposed
+// one is dropped on the helper; the rest go with the object. Failures: without a
+// helper thread the caller reads everything itself; Take throws std::logic_error
+// out of order or after a halt or stop, std::bad_alloc when no room is left.
 #pragma once
 
 #include <atomic>
