@@ -3,7 +3,8 @@
 
   bench/run_bench.py [--runs 5] [--saxon-runs N] [--workloads W1,W2,W3]
                      [--bin build/linux/zantrel] [--floor build/linux/bench/bench_floor]
-                     [--report FILE.md] [--json FILE.json] [--keep DIR]
+                     [--tools zantrel,lxml,xsltproc,saxon,floor] [--sheet FILE.xsl]
+                     [--before OTHER/zantrel] [--report FILE.md] [--json FILE.json] [--keep DIR]
 
 Workloads (generated with gen_workload.py, seed 1, overlap 0.5):
   W1  10 files x 20,000 chats
@@ -18,9 +19,13 @@ Tools, all on the same files in the same run, interleaved round by round:
   xsltproc  bench/peers/merge.xsl (XSLT 1.0 + EXSLT)
   saxon     bench/peers/merge3.xsl (XSLT 3.0, Saxon-HE; skipped with a note if
             java or the jar is missing); --saxon-runs to give it fewer runs
+  before    with --before: another build of the program, side by side
   floor     bench_floor: parse all inputs + write the output once, nothing else;
             its time is its own clock (it parses an output-shaped tree first,
             outside the clock), its memory is the process's peak RSS
+--sheet gives zantrel (and the build before) and lxml a style sheet other than
+the bundled one, as a user's own in place of convert.xsl; xsltproc, Saxon and
+the floor do not apply it (leave them out with --tools).
 Every run's output is checked with check_output.py (chat numbers in order,
 last_res); any failure stops the benchmark with a message. Wall time is the
 median over the runs, measured around fork/exec/wait4; peak memory is the
@@ -53,6 +58,25 @@ WORKLOADS = {
     "W4": {"desc": "4 files x 250,000 chats, overlap 0.5", "args": ["--files", "4", "--chats", "250000"]},
     "W5": {"desc": "10 files x 500,000 chats, overlap 0.5", "args": ["--files", "10", "--chats", "500000"]},
 }
+
+
+def shown(path):
+    """A path as a report shows it: relative to the repository, else its name alone."""
+    path = os.path.abspath(path)
+    return os.path.relpath(path, ROOT) if path.startswith(ROOT + os.sep) else os.path.basename(path)
+
+
+def shown_command(argv):
+    """The command line that reproduces the run, without where its files went."""
+    out, skip = [], False
+    for arg in argv:
+        if skip:
+            skip = False
+        elif arg in ("--report", "--json", "--keep"):
+            skip = True
+        elif not arg.startswith(("--report=", "--json=", "--keep=")):
+            out.append(shown(arg) if os.path.exists(arg) else arg)
+    return "python3 bench/run_bench.py " + " ".join(out)
 
 
 def log(msg):
@@ -185,6 +209,10 @@ def main():
     ap.add_argument("--report", help="also write the report (Markdown) to this file")
     ap.add_argument("--json", help="write all measurements to this file")
     ap.add_argument("--keep", help="work in this directory and keep it (default: a temporary one)")
+    ap.add_argument("--tools", default="zantrel,before,lxml,xsltproc,saxon,floor",
+                    help="which tools to run (zantrel always; before only with --before)")
+    ap.add_argument("--sheet", help="the style sheet for zantrel and lxml (default: convert.xsl beside --bin)")
+    ap.add_argument("--before", help="another zantrel build to measure side by side")
     a = ap.parse_args()
     wl_names = [w.strip().upper() for w in a.workloads.split(",") if w.strip()]
     for w in wl_names:
@@ -195,7 +223,7 @@ def main():
     saxon_runs = a.saxon_runs if a.saxon_runs is not None else a.runs
 
     zbin = os.path.abspath(a.bin)
-    zxsl = os.path.join(os.path.dirname(zbin), "convert.xsl")
+    zxsl = os.path.abspath(a.sheet) if a.sheet else os.path.join(os.path.dirname(zbin), "convert.xsl")
     floor = os.path.abspath(a.floor)
     for p, what in ((zbin, "zantrel (build it: cmake --preset linux && cmake --build --preset linux)"),
                     (zxsl, "convert.xsl beside zantrel"),
@@ -227,6 +255,13 @@ def main():
         shutil.copy2(zxsl, os.path.join(snap, "convert.xsl"))
         zbin_s = os.path.join(snap, "zantrel")
         xsl_s = os.path.join(snap, "convert.xsl")
+        before_s = None
+        if a.before:
+            bsnap = os.path.join(work, "before")
+            os.makedirs(bsnap, exist_ok=True)
+            shutil.copy2(os.path.abspath(a.before), os.path.join(bsnap, "zantrel"))
+            shutil.copy2(zxsl, os.path.join(bsnap, "convert.xsl"))
+            before_s = os.path.join(bsnap, "zantrel")
         git_rev = first_line(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"])
         git_dirty = subprocess.run(["git", "-C", ROOT, "status", "--porcelain", "--untracked-files=no", "src"],
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.strip()
@@ -234,19 +269,26 @@ def main():
         info = machine_info()
         versions = {
             "zantrel": "%s (binary built %s; repo HEAD %s%s)" % (
-                a.bin, datetime.datetime.fromtimestamp(os.path.getmtime(zbin)).strftime("%Y-%m-%d %H:%M"),
+                shown(a.bin), datetime.datetime.fromtimestamp(os.path.getmtime(zbin)).strftime("%Y-%m-%d %H:%M"),
                 git_rev, ", src/ has uncommitted edits" if git_dirty else ""),
             "lxml": first_line([lxml_py, "-c", "import lxml.etree as e; print('lxml %s, libxml2 %s, libxslt %s' % "
                                 "('.'.join(map(str, e.LXML_VERSION)), '.'.join(map(str, e.LIBXML_VERSION)), "
-                                "'.'.join(map(str, e.LIBXSLT_VERSION))))"]) + " (" + lxml_py + ")",
+                                "'.'.join(map(str, e.LIBXSLT_VERSION))))"]) + " (" + shown(lxml_py) + ")",
             "xsltproc": first_line([xsltproc, "--version"]),
         }
+        if a.sheet:
+            versions["style sheet"] = "%s for zantrel and lxml" % shown(a.sheet)
+        if before_s:
+            versions["before"] = shown(a.before)
         if java and jar:
-            versions["saxon"] = "%s; %s" % (os.path.realpath(jar), first_line([java, "-version"]))
+            versions["saxon"] = "%s; %s" % (os.path.basename(os.path.realpath(jar)), first_line([java, "-version"]))
         base_rss = rss_baseline(work)
         load_start = loadavg()
 
-        tools = ["zantrel", "lxml", "xsltproc"] + (["saxon"] if java and jar else []) + ["floor"]
+        wanted = set(a.tools.split(","))
+        tools = [t for t in ["zantrel", "before", "lxml", "xsltproc", "saxon", "floor"]
+                 if t == "zantrel" or (t in wanted and (t != "saxon" or (java and jar))
+                                       and (t != "before" or before_s))]
         results = {}
         for wl in wl_names:
             wdir = os.path.join(work, wl)
@@ -277,6 +319,8 @@ def main():
             def command(tool, out):
                 if tool == "zantrel":
                     return [zbin_s, *inputs, "save=" + out]
+                if tool == "before":
+                    return [before_s, *inputs, "save=" + out]
                 if tool == "lxml":
                     return [lxml_py, os.path.join(PEERS, "merge_lxml.py"), *inputs, "--out", out, "--xsl", xsl_s]
                 if tool == "xsltproc":
@@ -321,7 +365,7 @@ def main():
 
         # Report.
         now = datetime.datetime.now().astimezone()
-        cmdline = "python3 bench/run_bench.py " + " ".join(sys.argv[1:])
+        cmdline = shown_command(sys.argv[1:])
         lines = ["## Machine", "",
                  "- date: %s" % now.strftime("%Y-%m-%d %H:%M %Z"),
                  "- nproc: %s; CPU: %s; memory: %s" % (info["nproc"], info["cpu"], info["memory"]),
@@ -330,7 +374,7 @@ def main():
                  "- command: `%s`" % cmdline, ""]
         lines += ["Tools:", ""] + ["- %s: %s" % (k, v) for k, v in versions.items()]
         lines += ["- floor: %s (parse all inputs with xmlReadMemory + one xmlSaveFormatFileEnc of an "
-                  "output-sized tree; time = its own clock)" % a.floor, ""]
+                  "output-sized tree; time = its own clock)" % shown(a.floor), ""]
         lines += ["Wall time: median over the runs (fork to wait4, includes process start-up, JVM start "
                   "for Saxon). Peak: largest ru_maxrss from wait4 over the runs; no child can show less "
                   "than %.1f MiB here (the runner's own RSS, kept across exec; /bin/true measured the same "
@@ -361,6 +405,9 @@ def main():
                 lines.append("| %s | %d | %.3f | %.3f–%.3f | %s | %.1f | %s | %s |"
                              % (name, len(walls), t, min(walls), max(walls), cpu, peak,
                                 fmt_ratio(t / zt if zt else None), fmt_ratio(peak / zm if zm else None)))
+            if "floor" not in meas:
+                lines.append("")
+                continue
             fw = statistics.median(meas["floor"]["wall"])
             lines += ["", "¹ floor: self-reported seconds (read + parse every input, write the output once); "
                       "its whole process took %.3f s wall (median), including parsing the shape file "

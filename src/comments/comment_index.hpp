@@ -1,20 +1,19 @@
-// What a job knows about the chats of its base document: how many of the leading
-// chats are known to be distinct and kept, and their numbers. With it, the
-// duplicate removal after a merge looks only at the chats that merge appended,
-// which keeps a whole job linear in its size.
+// What a job knows about the chats of its merged document: the numbers met so far
+// (the first copy of each number wins) and how many of the leading chats are known
+// to be distinct and kept. With it, the duplicate removal after a merge looks only
+// at the chats that merge appended, which keeps a whole job linear in its size.
 //
-// Owned by the job, one per base document, and used on the job's thread only.
-// It describes the base only while nothing but MergeComments changes that
-// document; MergeComments keeps it up to date, and leaves it empty (not Known())
-// where it cannot: after a failure, or when a removed chat took counted chats
-// with it. An empty index makes the next removal walk every chat. Never throws
-// but for allocation.
+// Owned by the job, one per merged document, and used by one thread at a time.
+// It describes the document only while nothing but the merge steps change it; they
+// keep it up to date, and leave it not Known() where they cannot: after a failure,
+// or when a removed chat took counted chats with it. An index not Known() makes
+// the next removal walk every chat. Only allocation throws.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory_resource>
-#include <set>
+
+#include "comments/number_set.hpp"
 
 namespace zantrel {
 
@@ -25,15 +24,17 @@ class CommentIndex {
   CommentIndex& operator=(const CommentIndex&) = delete;
 
   bool Known() const noexcept { return known_; }
-  // Leading chats of the base known distinct and kept.
+  // Leading chats known distinct and kept.
   std::size_t Count() const noexcept { return count_; }
-  // False when the number was there already.
-  bool Insert(std::int64_t number) { return seen_.insert(number).second; }
+  // True for a first copy: its number was not met yet.
+  bool Insert(std::int64_t number) { return seen_.Insert(number); }
+  // Room for `more` numbers, so that inserting them cannot fail.
+  void Reserve(std::size_t more) { seen_.Reserve(more); }
 
-  // While a merge and its removal change the base: the numbers stay, but nothing
-  // is known until Confirm. A failure in between leaves it so.
+  // While a merge and its removal change the document: the numbers stay, but
+  // nothing is known until Confirm. A failure in between leaves it so.
   void Suspend() noexcept { known_ = false; }
-  // The base now holds `count` chats, each with its number in the set.
+  // The document now holds `count` chats, each with its number in the set.
   void Confirm(std::size_t count) noexcept {
     known_ = true;
     count_ = count;
@@ -42,16 +43,13 @@ class CommentIndex {
   void Forget() {
     known_ = false;
     count_ = 0;
-    seen_.clear();
+    seen_ = NumberSet();
   }
 
  private:
   bool known_ = false;
   std::size_t count_ = 0;
-  // Numbers are only ever added between Forget()s: their nodes come from one
-  // growing pool.
-  std::pmr::monotonic_buffer_resource pool_;
-  std::pmr::set<std::int64_t> seen_{&pool_};
+  NumberSet seen_;
 };
 
 }  // namespace zantrel

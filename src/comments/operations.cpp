@@ -26,13 +26,11 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log, TickState
   xml::Node root;
   if (xml::GetDocumentElement(doc, root) < 0) throw CallTextError("pDoc->get_documentElement()");
   log(kRemovalHeading);
-  index.Suspend();  // nothing is known until this walk is complete
   if (!known) index.Forget();
-  const std::size_t checked = known ? index.Count() : 0;  // leading chats known distinct and kept
   std::vector<xml::Node> all;
   if (!known) all = xml::GetElementsByTagName(root, kChatTag);  // a snapshot, as removals follow
   const std::vector<xml::Node>& walk = known ? appended : all;
-  const std::size_t n = checked + walk.size();
+  const auto [checked, n] = PlanRemoval(known, index, all.size(), appended.size());
   // The ticks of the chats already checked come from the same counts as before.
   ProgressTicksBefore(progress.removal, checked, n, log);
   std::size_t removed = 0;
@@ -45,8 +43,7 @@ void RemoveDuplicates(const xml::DocumentHandle& doc, LogCallback log, TickState
       sound = sound && fate == Fate::Dropped;
       ++removed;
     } else if (fate == Fate::Undecided) {
-      const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(walk[j]), 0);
-      if (!index.Insert(number)) {
+      if (!index.Insert(CommentNumber(walk[j]))) {
         sound = sound && !xml::HasChildElements(walk[j]);
         xml::RemoveChild(root, walk[j]);  // a later copy goes
         ++removed;
@@ -87,8 +84,7 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
   for (std::size_t i = 0; i < n; ++i) {
     if (deciding) {
       try {
-        const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(chats[i]), 0);
-        fates[i] = index.Insert(number)
+        fates[i] = index.Insert(CommentNumber(chats[i]))
                        ? Fate::Kept
                        : (xml::HasChildElements(chats[i]) ? Fate::DroppedWithElements : Fate::Dropped);
       } catch (...) {
@@ -125,17 +121,50 @@ void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log) {
   RemoveDuplicateComments(doc, log, progress);
 }
 
-void UpdateLastRes(const xml::DocumentHandle& doc) {
-  xml::Node root;
-  (void)xml::GetDocumentElement(doc, root);  // a missing root fails (E_POINTER) just below
-  const xml::Node last = xml::GetLastElementByTagName(root, kChatTag);
-  const std::int64_t number = GetAttributeValue(kNoAttribute, xml::AsElement(last), 0);
+namespace {
+
+// The number is read before the thread is looked up: a document with neither
+// fails for want of a chat.
+void SetLastRes(const xml::Node& root, std::int64_t number) {
   const xml::Node thread = xml::SelectSingleNode(root, kThreadPath);
   if (!thread) throw CallTextError("selectSingleNode( \"/packet/thread\")");
   // The low 32 bits, as the unsigned value a 32-bit counter would hold.
   const auto lastRes = static_cast<std::uint32_t>(static_cast<std::uint64_t>(number));
   xml::SetAttribute(xml::AsElement(thread), kLastResAttribute,
                     boost::lexical_cast<std::wstring>(lastRes));
+}
+
+}  // namespace
+
+void UpdateLastRes(const xml::DocumentHandle& doc) {
+  xml::Node root;
+  (void)xml::GetDocumentElement(doc, root);  // a missing root fails (E_POINTER) just below
+  SetLastRes(root, CommentNumber(xml::GetLastElementByTagName(root, kChatTag)));
+}
+
+void UpdateLastRes(const xml::DocumentHandle& doc, std::optional<std::int64_t> lastNumber) {
+  xml::Node root;
+  (void)xml::GetDocumentElement(doc, root);  // a missing root fails (E_POINTER) below
+  // No chat reads as the missing chat's number does.
+  SetLastRes(root, lastNumber ? *lastNumber : CommentNumber(xml::Node()));
+}
+
+RemovalWalk PlanRemoval(bool indexKnown, const CommentIndex& index, std::size_t chats, std::size_t appended) {
+  return indexKnown ? RemovalWalk{index.Count(), index.Count() + appended} : RemovalWalk{0, chats};
+}
+
+void LogMergeByCounts(CommentIndex& index, std::size_t chats, std::size_t appended, std::size_t kept,
+                      std::optional<std::size_t> malformedAt, TickState& progress, LogCallback log) {
+  log(kMergeHeading);
+  ProgressTicksBefore(progress.merge, appended, appended, log);
+  log(kDone);
+  log(kRemovalHeading);
+  const RemovalWalk walk = PlanRemoval(index.Known(), index, chats, appended);
+  index.Suspend();
+  ProgressTicksBefore(progress.removal, malformedAt.value_or(walk.total), walk.total, log);
+  if (malformedAt) return;
+  log(kDone);
+  index.Confirm(kept);
 }
 
 }  // namespace zantrel

@@ -13,6 +13,9 @@
 // UpdateLastRes changes the document only in its last step.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/log.hpp"
@@ -39,5 +42,28 @@ void MergeComments(const xml::DocumentHandle& added, const xml::DocumentHandle& 
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log, TickState& progress);
 void RemoveDuplicateComments(const xml::DocumentHandle& doc, LogCallback log);
 void UpdateLastRes(const xml::DocumentHandle& doc);
+// The same for a document whose chats are held elsewhere: `lastNumber` is the
+// number of its last chat in document order, none when it has no chat (which
+// fails as UpdateLastRes fails without a chat).
+void UpdateLastRes(const xml::DocumentHandle& doc, std::optional<std::int64_t> lastNumber);
+
+// The chats the removal after a merge walks: while the index is known (as it was
+// before the merge) the ones it counts are checked already and only the appended
+// ones are walked, otherwise every chat of the document is (`chats`, after the
+// merge).
+struct RemovalWalk {
+  std::size_t checked;  // leading chats not walked
+  std::size_t total;    // chats of the document the ticks count
+};
+RemovalWalk PlanRemoval(bool indexKnown, const CommentIndex& index, std::size_t chats, std::size_t appended);
+
+// MergeComments' log for a merge whose outcome is known from counts alone (every
+// chat plain, every later copy a direct child of packet): `appended` chats joined
+// a document of `chats` chats in all, of which `kept` stay. `malformedAt`: the
+// position among the document's chats of the first malformed number the removal
+// meets; the log then stops there, as the removal's failure does, and the caller
+// throws the conversion error. Keeps `index` as MergeComments keeps it.
+void LogMergeByCounts(CommentIndex& index, std::size_t chats, std::size_t appended, std::size_t kept,
+                      std::optional<std::size_t> malformedAt, TickState& progress, LogCallback log);
 
 }  // namespace zantrel

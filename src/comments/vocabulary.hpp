@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/xml_component.hpp"
 
@@ -27,5 +29,12 @@ std::wstring GetAttributeText(const xml::Node& element, const std::wstring& name
 // The attribute as a number; absent gives `defaultValue`, malformed throws.
 std::int64_t GetAttributeValue(const std::wstring& name, const xml::Node& element,
                                std::int64_t defaultValue);
+
+// A comment's number, from its chat element or from the text of its `no` (UTF-8,
+// none when absent): absent is 0, malformed throws. Both read the same way.
+std::int64_t CommentNumber(const xml::Node& chat);
+std::int64_t CommentNumber(std::optional<std::string_view> noText);
+// The same without throwing: empty for a malformed number.
+std::optional<std::int64_t> TryCommentNumber(std::optional<std::string_view> noText);
 
 }  // namespace zantrel

@@ -1,25 +1,24 @@
+// Reading regular files and all-or-nothing writing on POSIX (file_io.hpp); the
+// temporary files of saves are listed for the termination clean-up
+// (temporary_name_posix.hpp).
 #include <fcntl.h>
-#include <pthread.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "base/paths.hpp"
 #include "base/text.hpp"
 #include "engine/errors.hpp"
 #include "engine/file_io.hpp"
+#include "engine/temporary_name_posix.hpp"
 
 namespace zantrel {
 namespace {
@@ -60,99 +59,6 @@ class UniqueFd {
   throw ComError::FromErrno(error, path);
 }
 
-// ".zantrel-" and ten random letters or digits: hidden, and short whatever the
-// target's name is.
-constexpr char kTempPrefix[] = ".zantrel-";
-constexpr std::size_t kTempRandom = 10;
-constexpr std::size_t kTempNameSize = sizeof kTempPrefix - 1 + kTempRandom + 1;
-
-// Named temporary files of saves in progress: nodes on the savers' stacks, linked
-// for the termination thread. A name is made and listed, or renamed and unlisted,
-// in one step under g_pendingLock, so when the termination thread holds the lock
-// the list names exactly the temporary files that exist.
-struct PendingName {
-  int dir = -1;
-  char name[kTempNameSize] = {};
-  PendingName* next = nullptr;
-};
-std::mutex g_pendingLock;
-PendingName* g_pending = nullptr;  // guarded by g_pendingLock
-
-// 0, or errno when no random bytes could be had.
-int FillRandomName(char (&name)[kTempNameSize]) noexcept {
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  unsigned char random[kTempRandom];
-  std::size_t got = 0;
-  while (got < sizeof random) {
-    const ssize_t n = ::getrandom(random + got, sizeof random - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    got += static_cast<std::size_t>(n);
-  }
-  std::memcpy(name, kTempPrefix, sizeof kTempPrefix - 1);
-  for (std::size_t i = 0; i < kTempRandom; ++i)
-    name[sizeof kTempPrefix - 1 + i] = kAlphabet[random[i] % (sizeof kAlphabet - 1)];
-  name[kTempNameSize - 1] = '\0';
-  return 0;
-}
-
-// A temporary name in the target's folder, listed for the termination thread
-// while it exists; removed on destruction unless it was renamed onto the target.
-class TemporaryName {
- public:
-  explicit TemporaryName(int dir) noexcept { node_.dir = dir; }
-  TemporaryName(const TemporaryName&) = delete;
-  TemporaryName& operator=(const TemporaryName&) = delete;
-  ~TemporaryName() {
-    const std::lock_guard lock(g_pendingLock);
-    if (listed_) {
-      ::unlinkat(node_.dir, node_.name, 0);
-      Unlist();
-    }
-  }
-
-  // `make(name)` creates the entry (0, or errno); on EEXIST another name is tried.
-  // Making and listing happen under one lock: no signal can fall between them.
-  template <class Make>
-  int Claim(Make make) {
-    const std::lock_guard lock(g_pendingLock);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      if (const int error = FillRandomName(node_.name); error != 0) return error;
-      const int error = make(static_cast<const char*>(node_.name));
-      if (error == EEXIST) continue;
-      if (error == 0) {
-        node_.next = g_pending;
-        g_pending = &node_;
-        listed_ = true;
-      }
-      return error;
-    }
-    return EEXIST;
-  }
-
-  // 0, or errno with the temporary file still in place.
-  int RenameOnto(const std::string& target) {
-    const std::lock_guard lock(g_pendingLock);
-    if (::renameat(node_.dir, node_.name, node_.dir, target.c_str()) != 0) return errno;
-    Unlist();
-    return 0;
-  }
-
- private:
-  void Unlist() noexcept {  // under g_pendingLock
-    for (PendingName** p = &g_pending; *p != nullptr; p = &(*p)->next) {
-      if (*p == &node_) {
-        *p = node_.next;
-        break;
-      }
-    }
-    listed_ = false;
-  }
-
-  PendingName node_;
-  bool listed_ = false;
-};
-
 // Gives the unnamed file `fd` the name `name` in `dir`: 0, or errno (EEXIST when
 // the name is taken). AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH on most kernels;
 // /proc/self/fd works for everyone where /proc is mounted.
@@ -164,18 +70,40 @@ int LinkUnnamed(int fd, int dir, const char* name) noexcept {
   return errno;
 }
 
-}  // namespace
-
-bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
+// A regular file opened for reading, with its size; -1 for anything else (a
+// directory, a device, a pipe, a file larger than the parser counts). Why: the
+// program's reason in `refusal` when it refused, else errno.
+int OpenRegularFile(const std::wstring& path, std::size_t& size, const char** refusal = nullptr) {
   // O_NONBLOCK: opening a pipe named like an input must not hang the job.
   UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   // Running out of handles or memory is the machine's failure, not the file's.
   if (fd.get() < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) ThrowErrno(errno, path);
-  if (fd.get() < 0) return false;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (st.st_size > INT_MAX) return false;  // the parser takes an int length
-  bytes.resize(static_cast<std::size_t>(st.st_size));
+  if (fd.get() < 0) return -1;
+  if (::fstat(fd.get(), &st) != 0) {
+    const int error = errno;  // the caller reads fstat's, not the close's
+    ::close(fd.Release());
+    errno = error;
+    return -1;
+  }
+  const char* why = !S_ISREG(st.st_mode) ? "not a regular file"
+                    : st.st_size > INT_MAX ? "larger than 2 GB"  // the parser counts in int
+                                           : nullptr;
+  if (why != nullptr) {
+    if (refusal != nullptr) *refusal = why;
+    return -1;
+  }
+  size = static_cast<std::size_t>(st.st_size);
+  return fd.Release();
+}
+
+}  // namespace
+
+bool ReadRegularFile(const std::wstring& path, std::string& bytes) {
+  std::size_t size = 0;
+  const UniqueFd fd(OpenRegularFile(path, size));
+  if (fd.get() < 0) return false;
+  bytes.resize(size);
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
@@ -195,26 +123,15 @@ RegularFileReader::~RegularFileReader() {
 bool RegularFileReader::Open(const std::wstring& path) {
   error_ = 0;
   refusal_ = nullptr;
-  // O_NONBLOCK: opening a pipe named like an input must not hang the job.
-  UniqueFd fd(::open(WideToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  // Running out of handles or memory is the machine's failure, not the file's.
-  if (fd.get() < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) ThrowErrno(errno, path);
-  struct stat st {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
-    error_ = errno;
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    refusal_ = "not a regular file";
-    return false;
-  }
-  if (st.st_size > INT_MAX) {  // the parser counts in int
-    refusal_ = "larger than 2 GB";
+  std::size_t size = 0;
+  const int fd = OpenRegularFile(path, size, &refusal_);
+  if (fd < 0) {
+    if (refusal_ == nullptr) error_ = errno;
     return false;
   }
   if (fd_ >= 0) ::close(fd_);
-  fd_ = fd.Release();
-  left_ = static_cast<std::size_t>(st.st_size);
+  fd_ = fd;
+  left_ = size;
   return true;
 }
 
@@ -239,36 +156,6 @@ std::string RegularFileReader::Refusal() const {
   char buf[256] = {};
   // The GNU strerror_r may return a static string instead of filling buf.
   return std::string("cannot be read: ") + strerror_r(error_, buf, sizeof buf);
-}
-
-void StartTerminationCleanup() {
-  sigset_t termination;
-  sigemptyset(&termination);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&termination, s);
-  // Blocked here, before any other thread exists, so no thread ever runs a handler
-  // for them: only the thread below takes them, and it may lock and unlink freely.
-  pthread_sigmask(SIG_BLOCK, &termination, nullptr);
-  try {
-    std::thread([termination] {
-      int signal = 0;
-      while (sigwait(&termination, &signal) != 0) {
-      }
-      // Held until the end: no save can name a file or rename one from here on.
-      const std::unique_lock lock(g_pendingLock);
-      for (const PendingName* p = g_pending; p != nullptr; p = p->next) ::unlinkat(p->dir, p->name, 0);
-      // End as the signal itself would, so the exit status still says "killed by".
-      std::signal(signal, SIG_DFL);
-      sigset_t only;
-      sigemptyset(&only);
-      sigaddset(&only, signal);
-      pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-      std::raise(signal);
-      std::_Exit(128 + signal);  // not reached: the default action ends the process
-    }).detach();
-  } catch (...) {
-    // No thread to take them: let the signals end the process directly again.
-    pthread_sigmask(SIG_UNBLOCK, &termination, nullptr);
-  }
 }
 
 void WriteFileAtomically(const std::wstring& path, const std::function<void(const ByteSink&)>& produce,

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/read_ahead.hpp"
 #include "engine/errors.hpp"
 
 namespace zantrel::xml {
@@ -60,8 +61,11 @@ enum class LoadPolicy { Input, StyleSheet };
 HResult CreateDocument(DocumentHandle& handle) noexcept;
 
 // Parses a file / a text into the document. False when it is not well-formed, is
-// refused by the policy, or cannot be read (a directory, no rights).
-bool Load(const DocumentHandle& doc, const std::wstring& path, LoadPolicy policy);
+// refused by the policy, or cannot be read (a directory, no rights); also when
+// `stop` was raised while it was read (the back end may look at it between
+// elements).
+bool Load(const DocumentHandle& doc, const std::wstring& path, LoadPolicy policy,
+          const StopFlag* stop = nullptr);
 bool LoadXml(const DocumentHandle& doc, const std::wstring& text, LoadPolicy policy);
 // After a load into the document answered false, why, as one line for a person:
 // "b.xml:1:95: " and the parser's message, or the file name and the program's
@@ -80,8 +84,23 @@ enum class SourceAfter {
              // (left as an empty document) instead of copying it
 };
 
+// A style sheet made ready once, for any number of transforms.
+struct Sheet;
+struct SheetDeleter {
+  void operator()(Sheet* sheet) const noexcept;
+};
+using SheetHandle = std::unique_ptr<Sheet, SheetDeleter>;
+
+// Makes a loaded style sheet document ready to apply, taking it over. Throws
+// ComError, as a transform with it would, when it is no style sheet that can be
+// applied.
+SheetHandle PrepareStyleSheet(DocumentHandle styleSheet);
+
+// True when the sheet turns every document into a copy of itself.
+bool CopiesItsSource(const Sheet& sheet) noexcept;
+
 // The style sheet applied to the source, the result placed in the destination.
-void TransformNodeToObject(const DocumentHandle& source, const DocumentHandle& styleSheet,
+void TransformNodeToObject(const DocumentHandle& source, const Sheet& styleSheet,
                            const DocumentHandle& destination,
                            SourceAfter sourceAfter = SourceAfter::Kept);
 

@@ -1,5 +1,6 @@
 // The merge job driver: from the list of input files to the saved, transformed
-// file, writing the job's progress log.
+// file, writing the job's progress log. `path` chooses how the comments are held
+// where the job allows (comment_store.hpp); what the job shows is the same.
 //
 // Worker thread of a job. The driver owns its copy of the inputs and every
 // document; nothing survives the call. Expected early stops (fewer than two inputs,
@@ -14,12 +15,9 @@
 #include <vector>
 
 #include "base/log.hpp"
+#include "job/comment_store.hpp"
 
 namespace zantrel {
-
-// Which way a job holds the merged comments. The result is the same; Compact,
-// where the job allows it, needs memory in proportion to the output only.
-enum class MergePath { Compact, WholeTree };
 
 bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
                  const std::wstring& outputPath, std::vector<std::wstring> inputs,

@@ -34,7 +34,13 @@ bool MergeThreadProc(const MergeJob& job) {
     if (const std::wstring& reason = CurrentFailureReason(); !reason.empty())
       job.owner->ReportFailureReason(reason);
   }
-  if (job.exitWhenDone) job.owner->RequestClose();
+  if (job.exitWhenDone) {
+    try {
+      job.owner->RequestClose();
+    } catch (...) {
+      // The outcome stands; the front end ends by its own road.
+    }
+  }
   return saved;
 }
 
@@ -43,7 +49,11 @@ Workers::Workers() : threads_(PlatformThreads()) {}
 Workers::~Workers() { threads_->JoinAll(); }
 
 bool Workers::Start(std::unique_ptr<MergeJob> job) {
-  return threads_->Launch([this, record = std::shared_ptr<MergeJob>(std::move(job))] { Run(*record); });
+  try {
+    return threads_->Launch([this, record = std::shared_ptr<MergeJob>(std::move(job))] { Run(*record); });
+  } catch (...) {
+    return false;  // no thread (or no memory for one): the caller reports it
+  }
 }
 
 int Workers::Finish() {
@@ -51,7 +61,15 @@ int Workers::Finish() {
   return ExitCode();
 }
 
-void Workers::Run(const MergeJob& job) { (MergeThreadProc(job) ? saved_ : failed_).fetch_add(1); }
+void Workers::Run(const MergeJob& job) noexcept {
+  bool saved = false;
+  try {
+    saved = MergeThreadProc(job);
+  } catch (...) {
+    // Nothing may end the process from a worker: the job counts as failed.
+  }
+  (saved ? saved_ : failed_).fetch_add(1);
+}
 
 int Workers::ExitCode() const {
   if (saved_.load() + failed_.load() == 0) return 2;

@@ -3,9 +3,9 @@
 // StartMergeJob (main thread) copies everything a job needs into a record of the
 // job's own and has the host's Workers run it on a thread of its own, so a second
 // job never disturbs a running one. The worker runs the merge job driver, writes
-// an escaping error to the log (the COM error report, or a std::exception's text
-// as one line), counts whether the file was saved, and with auto-exit asks the
-// host to close.
+// any error that escapes it to the log (WriteCurrentErrorReport), counts whether
+// the file was saved, and with auto-exit asks the host to close. Nothing a job
+// throws ends the process; a thread that cannot start makes Start answer false.
 //
 // Workers is owned by the program's entry function and outlives the front end's
 // use of it; its destructor (or Finish) waits for every worker, so a save is never
@@ -60,7 +60,7 @@ class Workers {
 
  private:
   // Runs the job and counts its outcome (on the worker's thread).
-  void Run(const MergeJob& job);
+  void Run(const MergeJob& job) noexcept;
   int ExitCode() const;
 
   std::unique_ptr<Threads> threads_;

@@ -47,7 +47,14 @@ class PlatformThreadList final : public Workers::Threads {
       // Keep serving this thread's messages while waiting: a worker may still be
       // sending to a window of this thread, and must never wait on us for ever.
       HANDLE handle = thread.get();
-      while (MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0) break;
+        // Trap: a failed wait is no sign that the thread ended; only the thread's
+        // own state says so.
+        DWORD code = 0;
+        if (woke != WAIT_OBJECT_0 + 1 && !(GetExitCodeThread(handle, &code) && code == STILL_ACTIVE)) break;
+        if (woke != WAIT_OBJECT_0 + 1) Sleep(10);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
       }

@@ -1,7 +1,8 @@
 // libFuzzer target: two documents from one input, loaded as a job loads them,
 // then merged, cleaned of duplicates and given their last_res; then the same two
-// files as a whole job, once on the compact path and once on the whole tree,
-// which must save the same bytes and write the same log (a difference aborts).
+// files as a whole job, once in the compact form and once as the whole tree, with
+// the bundled sheet and with one of one's own: both must save the same bytes and
+// write the same log (a difference aborts).
 //
 // Input layout: byte 0 chooses where the rest splits into the base document and
 // the added document. Documents go through a file so that the whole load path
@@ -99,13 +100,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   base.reset();
   added.reset();
 
-  static const std::wstring sheet = [] {
-    const std::string text = ReadAll(Utf8ToWide(ZANTREL_STYLE_SHEET));
-    return WriteScratch("convert.xsl", reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  }();
-  if (Job(sheet, basePath, addedPath, MergePath::Compact) != Job(sheet, basePath, addedPath, MergePath::WholeTree)) {
-    std::fprintf(stderr, "the compact path and the whole tree differ\n");
-    std::abort();
+  // The bundled sheet, and one of one's own (the merged document then becomes a
+  // tree for it) that marks every text node and drops an attribute.
+  static const std::wstring sheets[] = {
+      [] {
+        const std::string text = ReadAll(Utf8ToWide(ZANTREL_STYLE_SHEET));
+        return WriteScratch("convert.xsl", reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+      }(),
+      [] {
+        const std::string text =
+            "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+            "<xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates select=\"@*|node()\"/></xsl:copy>"
+            "</xsl:template><xsl:template match=\"@mail\"/>"
+            "<xsl:template match=\"text()\">[<xsl:value-of select=\".\"/>]</xsl:template></xsl:stylesheet>";
+        return WriteScratch("own.xsl", reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+      }()};
+  for (const std::wstring& sheet : sheets) {
+    if (Job(sheet, basePath, addedPath, MergePath::Compact) != Job(sheet, basePath, addedPath, MergePath::WholeTree)) {
+      std::fprintf(stderr, "the compact form and the whole tree differ\n");
+      std::abort();
+    }
   }
   SetLogTarget(&view);
   return 0;

@@ -116,14 +116,25 @@ class JobMaker {
   bool Chance(int percent) { return Pick(100) < percent; }
 
   std::string MakeSheet() {
-    switch (Pick(12)) {
+    switch (Pick(16)) {
       case 0: return Sheet("<xsl:output method=\"xml\" encoding=\"Shift_JIS\" indent=\"yes\"/>\n");
       case 1: return Sheet("<xsl:output method=\"xml\" indent=\"yes\"/>\n");
       case 2: return Sheet("<xsl:output method=\"xml\" encoding=\"UTF-8\" indent=\"no\"/>\n");
       case 3: return Sheet("<xsl:output encoding=\"UTF-8\" omit-xml-declaration=\"yes\" indent=\"yes\"/>\n");
-      case 4:  // not a plain copy: the whole tree on both sides
+      // Sheets of one's own: the merged document is built as a tree for them.
+      case 4:  // drops a comment and an attribute
         return Sheet("<xsl:output method=\"xml\" encoding=\"UTF-8\" indent=\"yes\"/>\n",
-                     "  <xsl:template match=\"chat[@no='3']\"/>\n");
+                     "  <xsl:template match=\"chat[@no='3']\"/><xsl:template match=\"@mail\"/>\n");
+      case 5:  // renames the comments
+        return Sheet("<xsl:output method=\"xml\" encoding=\"Shift_JIS\"/>\n",
+                     "  <xsl:template match=\"chat\"><c><xsl:apply-templates select=\"@*|node()\"/></c>"
+                     "</xsl:template>\n");
+      case 6:  // sorts them, and marks every text node it meets
+        return Sheet("<xsl:output method=\"xml\" indent=\"yes\"/>\n",
+                     "  <xsl:template match=\"packet\"><xsl:copy><xsl:apply-templates select=\"@*|thread\"/>"
+                     "<xsl:apply-templates select=\"node()[not(self::thread)]\"><xsl:sort select=\"@no\" "
+                     "data-type=\"number\"/></xsl:apply-templates></xsl:copy></xsl:template>\n"
+                     "  <xsl:template match=\"text()\">[<xsl:value-of select=\".\"/>]</xsl:template>\n");
       default: return test::ReadFile(ZANTREL_STYLE_SHEET);
     }
   }
@@ -265,6 +276,8 @@ TEST(CompactMerge, ShapesOneByOne) {
       {"text under packet turns the layout off",
        {"<packet>lead<thread/><chat no=\"1\">a</chat>x<chat no=\"2\"/></packet>",
         "<packet><chat no=\"3\">b</chat></packet>"}},
+      {"texts on both sides of a chat that goes",
+       {"<packet><thread/><chat no=\"1\"/>x<chat no=\"1\"/>y</packet>", "<packet><chat no=\"3\"/></packet>"}},
       {"runs split by comments and a thread after the chats",
        {"<packet><chat no=\"1\"/><!--c--><chat no=\"2\"/><chat no=\"1\"/><?pi x?><chat no=\"2\"/><thread/></packet>",
         "<packet><chat no=\"3\"/></packet>"}},
@@ -292,12 +305,16 @@ TEST(CompactMerge, ShapesOneByOne) {
        {"<packet><thread last_res=\"2\"/><chat no=\"1\">a</chat></packet>", "<chat no=\"7\">root</chat>",
         "<chat no=\"x\"><chat no=\"8\">in</chat></chat>"}},
   };
+  // The bundled sheet, and one of one's own that marks every text node it meets.
+  const std::string own = Sheet("", "  <xsl:template match=\"text()\">[<xsl:value-of select=\".\"/>]</xsl:template>\n");
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::vector<Job> jobs = {{c.files, plain}};
-    const auto compact = RunJobs(jobs, MergePath::Compact);
-    const auto whole = RunJobs(jobs, MergePath::WholeTree);
-    EXPECT_EQ(compact, whole) << Describe(jobs, compact, whole);
+    for (const std::string* sheet : {&plain, &own}) {
+      SCOPED_TRACE(std::string(c.name) + (sheet == &own ? ", own sheet" : ""));
+      const std::vector<Job> jobs = {{c.files, *sheet}};
+      const auto compact = RunJobs(jobs, MergePath::Compact);
+      const auto whole = RunJobs(jobs, MergePath::WholeTree);
+      EXPECT_EQ(compact, whole) << Describe(jobs, compact, whole);
+    }
   }
 }
 

@@ -60,7 +60,7 @@ TEST(ExternalEntities, NoConnectionIsMade) {
       "<xsl:template match=\"/\"><r><xsl:copy-of select=\"document('" + url + "')\"/></r></xsl:template>"
       "</xsl:stylesheet>"), xml::LoadPolicy::StyleSheet));
   try {
-    xml::TransformNodeToObject(source, sheet, dest);
+    xml::TransformNodeToObject(source, *xml::PrepareStyleSheet(std::move(sheet)), dest);
   } catch (const ComError&) {
   }
 

@@ -99,47 +99,36 @@ bool IsIdentityStyleSheet(const xmlDoc* sheet) {
   return identities == 1;
 }
 
-bool HandOverInsteadOfCopying(Document& source, const xmlDoc* sheetDoc,
-                              std::shared_ptr<xsltStylesheet>& style, Document& destination,
+const xmlChar* OutputEncoding(const Sheet& sheet) noexcept {
+  const xmlChar* encoding = nullptr;
+  XSLT_GET_IMPORT_PTR(encoding, sheet.compiled.get(), encoding)
+  return encoding;
+}
+
+bool HandOverInsteadOfCopying(Document& source, const Sheet& sheet, Document& destination,
                               SourceAfter sourceAfter) {
   const xmlChar* method = nullptr;
-  XSLT_GET_IMPORT_PTR(method, style.get(), method)
+  XSLT_GET_IMPORT_PTR(method, sheet.compiled.get(), method)
   const xmlNode* sourceRoot = xmlDocGetRootElement(source.doc.get());
   // Without an explicit method, a result whose root is "html" is saved as HTML.
   const bool savedAsXml = method != nullptr || sourceRoot == nullptr ||
                           xmlStrcasecmp(sourceRoot->name, BAD_CAST "html") != 0;
-  if (sourceAfter != SourceAfter::Released || &source == &destination || !savedAsXml ||
-      !IsIdentityStyleSheet(sheetDoc) || !source.namespaceFree ||
-      source.doc->intSubset != nullptr || source.doc->extSubset != nullptr)
+  if (sourceAfter != SourceAfter::Released || &source == &destination || !savedAsXml || !sheet.copies ||
+      !source.namespaceFree || source.doc->intSubset != nullptr || source.doc->extSubset != nullptr)
     return false;
   DocPtr empty(xmlNewDoc(BAD_CAST "1.0"));
   if (!empty) throw ComError(kEOutOfMemory);
   DocPtr taken = std::move(source.doc);
   source.Reset(std::move(empty), nullptr, true);
   // Shape the document as a transform's result: XML 1.0, the sheet's encoding.
-  const xmlChar* encoding = nullptr;
-  XSLT_GET_IMPORT_PTR(encoding, style.get(), encoding)
+  const xmlChar* encoding = OutputEncoding(sheet);
   xmlFree(const_cast<xmlChar*>(taken->version));
   taken->version = xmlStrdup(BAD_CAST "1.0");
   xmlFree(const_cast<xmlChar*>(taken->encoding));
   taken->encoding = encoding == nullptr ? nullptr : xmlStrdup(encoding);
   taken->charset = XML_CHAR_ENCODING_UTF8;
-  destination.Reset(std::move(taken), std::move(style));
+  destination.Reset(std::move(taken), sheet.compiled);
   return true;
-}
-
-std::optional<std::string> PlainCopyOutputEncoding(const DocumentHandle& styleHandle) {
-  Document& styleDoc = Require(styleHandle);
-  if (!IsIdentityStyleSheet(styleDoc.doc.get())) return std::nullopt;
-  ErrorScope errors;
-  DocPtr copy(xmlCopyDoc(styleDoc.doc.get(), 1));
-  if (!copy) throw ComError(kEOutOfMemory);
-  StylesheetPtr compiled(xsltParseStylesheetDoc(copy.get()));
-  if (!compiled) return std::nullopt;
-  copy.release();  // owned by the compiled sheet
-  const xmlChar* encoding = nullptr;
-  XSLT_GET_IMPORT_PTR(encoding, compiled.get(), encoding)
-  return encoding == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(encoding));
 }
 
 }  // namespace zantrel::xml

@@ -25,13 +25,15 @@ namespace zantrel::xml {
 // xsl:output. Such a sheet turns a document into a copy of itself.
 bool IsIdentityStyleSheet(const xmlDoc* sheet);
 
-// Takes the shortcut when it gives what the real transform would: the sheet
-// `sheetDoc` (compiled as `style`) is a copy, the result is saved as XML, the
-// source is released, is another document than the destination, and holds no
-// namespace and no document type. True when taken (`style` moved into the
-// destination); false, with nothing changed, for the real transform.
-bool HandOverInsteadOfCopying(Document& source, const xmlDoc* sheetDoc,
-                              std::shared_ptr<xsltStylesheet>& style, Document& destination,
+// Takes the shortcut when it gives what the real transform would: the sheet is a
+// copy, the result is saved as XML, the source is released, is another document
+// than the destination, and holds no namespace and no document type. True when
+// taken (the destination then shares the compiled sheet); false, with nothing
+// changed, for the real transform.
+bool HandOverInsteadOfCopying(Document& source, const Sheet& sheet, Document& destination,
                               SourceAfter sourceAfter);
+
+// The encoding the sheet's xsl:output names, or null.
+const xmlChar* OutputEncoding(const Sheet& sheet) noexcept;
 
 }  // namespace zantrel::xml

@@ -47,6 +47,13 @@ struct Document {
   }
 };
 
+// A style sheet made ready: compiled once (the compiled sheet owns its own
+// document), shared with the results it produced, which save by its xsl:output.
+struct Sheet {
+  std::shared_ptr<xsltStylesheet> compiled;
+  bool copies = false;  // IsIdentityStyleSheet of its document
+};
+
 inline const xmlChar* Bytes(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 
 inline Document& Require(const DocumentHandle& handle) {

@@ -140,13 +140,14 @@ bool Refuse(Document& target, const std::wstring& name, const std::string& reaso
 template <typename Read>
 bool Parse(Document& target, const std::wstring& name, const char* encoding, LoadPolicy policy,
            ElementEndObserver* observer, const Read& read, const std::function<std::string()>& refused,
-           const std::function<std::string_view()>& head) {
+           const std::function<std::string_view()>& head,
+           int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA) {
   ErrorScope errors;
   ParserCtxtPtr ctxt(xmlNewParserCtxt());
   if (!ctxt) throw ComError(kEOutOfMemory);
   InputParse mark;
-  // CDATA sections become plain text, as a transform would make them anyway.
-  int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
+  // By default CDATA sections become plain text, as a transform would make them
+  // anyway, and blank text between elements goes.
   if (policy == LoadPolicy::Input) {
     ctxt->_private = &mark;
     ctxt->sax->internalSubset = &RefuseDocumentType;
@@ -213,8 +214,46 @@ bool ParseBytes(Document& target, const std::string& bytes, const char* encoding
 
 }  // namespace
 
-bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy) {
-  return ParseFile(Require(handle), path, policy);
+namespace {
+
+// Ends a load at the next element once its stop flag is raised.
+class StopAtNextElement final : public ElementEndObserver {
+ public:
+  struct Stopped {};
+  explicit StopAtNextElement(const StopFlag& stop) : stop_(stop) {}
+  void ElementEnded(xmlNode*) override {
+    if (stop_.Requested()) throw Stopped{};
+  }
+
+ private:
+  const StopFlag& stop_;
+};
+
+int ReadPieces(void* context, char* buffer, int length) noexcept {
+  return (*static_cast<const PieceReader*>(context))(buffer, length);
+}
+
+}  // namespace
+
+bool LoadPieces(const DocumentHandle& handle, const std::string& url, const PieceReader& read) {
+  const auto parse = [&](xmlParserCtxt* ctxt, int options) {
+    return xmlCtxtReadIO(ctxt, &ReadPieces, nullptr, const_cast<PieceReader*>(&read), url.c_str(), nullptr, options);
+  };
+  // The bytes come from a tree loaded so already: every blank text in them is one
+  // that tree kept. Trap: compact text may not be changed in place afterwards;
+  // this tree is only read (and at most pruned of blank text by the transform).
+  return Parse(Require(handle), {}, nullptr, LoadPolicy::Input, nullptr, parse, [] { return std::string(); },
+               [] { return std::string_view(); }, XML_PARSE_NONET | XML_PARSE_COMPACT);
+}
+
+bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy, const StopFlag* stop) {
+  if (stop == nullptr || policy != LoadPolicy::Input) return ParseFile(Require(handle), path, policy);
+  StopAtNextElement observer(*stop);
+  try {
+    return ParseFile(Require(handle), path, policy, &observer);
+  } catch (const StopAtNextElement::Stopped&) {
+    return false;
+  }
 }
 
 bool LoadObserved(const DocumentHandle& handle, const std::wstring& path, ElementEndObserver& observer) {

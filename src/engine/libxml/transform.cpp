@@ -91,33 +91,46 @@ void SaveSpliced(const DocumentHandle& handle, const std::wstring& path, const S
 
 void Save(const DocumentHandle& handle, const std::wstring& path) { SaveSpliced(handle, path, nullptr); }
 
-void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHandle& styleHandle,
+namespace {
+
+// What libxslt said, and where, as the log's description and as the reason (none
+// when memory ran out: that is the machine's failure, not the sheet's).
+ComError SheetFailure(const ErrorScope& errors, const xmlDoc* sheet, const wchar_t* what) {
+  if (errors.OutOfMemory()) return errors.Failure(what);
+  const xmlChar* url = sheet == nullptr ? nullptr : sheet->URL;
+  const std::wstring name =
+      url == nullptr ? L"" : GetFileNamePart(NativeToWide(reinterpret_cast<const char*>(url)));
+  return errors.Failure(what).WithReason(errors.Reason(name, WideToUtf8(what).c_str()));
+}
+
+}  // namespace
+
+void SheetDeleter::operator()(Sheet* sheet) const noexcept { std::unique_ptr<Sheet> owned(sheet); }
+
+SheetHandle PrepareStyleSheet(DocumentHandle styleHandle) {
+  Document& styleDoc = Require(styleHandle);
+  ErrorScope errors;
+  SheetHandle sheet(std::make_unique<Sheet>().release());
+  sheet->copies = IsIdentityStyleSheet(styleDoc.doc.get());
+  // The compiled sheet takes its document over and rewrites it.
+  StylesheetPtr compiled(xsltParseStylesheetDoc(styleDoc.doc.get()));
+  if (!compiled) throw SheetFailure(errors, styleDoc.doc.get(), L"the style sheet is not valid XSLT");
+  (void)styleDoc.doc.release();  // owned by the compiled sheet from here on
+  sheet->compiled.reset(compiled.release(), StylesheetPtr::deleter_type());
+  return sheet;
+}
+
+bool CopiesItsSource(const Sheet& sheet) noexcept { return sheet.copies; }
+
+void TransformNodeToObject(const DocumentHandle& sourceHandle, const Sheet& sheet,
                            const DocumentHandle& destinationHandle, SourceAfter sourceAfter) {
   Document& source = Require(sourceHandle);
-  Document& styleDoc = Require(styleHandle);
   Document& destination = Require(destinationHandle);
   ErrorScope errors;
-  // What libxslt said, and where, as the log's description and as the reason
-  // (none when memory ran out: that is the machine's failure, not the sheet's).
-  const auto failed = [&](const wchar_t* what) {
-    if (errors.OutOfMemory()) return errors.Failure(what);
-    const xmlChar* url = styleDoc.doc->URL;
-    const std::wstring name =
-        url == nullptr ? L"" : GetFileNamePart(NativeToWide(reinterpret_cast<const char*>(url)));
-    return errors.Failure(what).WithReason(errors.Reason(name, WideToUtf8(what).c_str()));
-  };
-
-  // The compiled sheet takes its document over and rewrites it; work on a copy so
-  // the caller's document stays as it was.
-  DocPtr copy(xmlCopyDoc(styleDoc.doc.get(), 1));
-  if (!copy) throw ComError(kEOutOfMemory);
-  StylesheetPtr compiled(xsltParseStylesheetDoc(copy.get()));
-  if (!compiled) throw failed(L"the style sheet is not valid XSLT");
-  copy.release();  // owned by the compiled sheet from here on
-  std::shared_ptr<xsltStylesheet> style(compiled.release(), StylesheetPtr::deleter_type());
+  std::shared_ptr<xsltStylesheet> style = sheet.compiled;
 
   // A copy sheet on a source nobody reads again takes the tree instead.
-  if (HandOverInsteadOfCopying(source, styleDoc.doc.get(), style, destination, sourceAfter)) return;
+  if (HandOverInsteadOfCopying(source, sheet, destination, sourceAfter)) return;
 
   SecurityPrefsPtr prefs(xsltNewSecurityPrefs());
   if (!prefs) throw ComError(kEOutOfMemory);
@@ -144,7 +157,7 @@ void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHan
   DocPtr result(xsltApplyStylesheetUser(style.get(), input, nullptr, nullptr, nullptr, ctxt.get()));
   // Trap: libxslt may leave out what it could not allocate and still finish.
   if (!result || ctxt->state != XSLT_STATE_OK || errors.OutOfMemory())
-    throw failed(L"the style sheet could not be applied");
+    throw SheetFailure(errors, style->doc, L"the style sheet could not be applied");
   destination.Reset(std::move(result), std::move(style));
 }
 

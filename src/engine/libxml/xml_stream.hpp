@@ -1,10 +1,10 @@
-// What the compact merge path needs of the libxml2 back end beyond the shared
-// component interface: an input load that lets a caller see (and shrink) each
-// element as the parser closes it, the style-sheet and namespace facts that decide
-// whether a job's transform is a plain copy, raw access to a tree, and a save that
-// lets the caller splice bytes into the serialised document.
+// Inside the libxml2 back end, for reading comments as a stream
+// (comment_stream.cpp): an input load that lets a caller see (and shrink) each
+// element as the parser closes it, the namespace fact that decides whether a
+// plain copy hands a tree over, raw access to a tree, and a save that lets the
+// caller splice bytes into the serialised document.
 //
-// libxml2 build only. Worker thread of a job, like the component itself.
+// Internal to engine/libxml. Any thread that owns the documents.
 // Ownership: documents stay with their handles; an observer owns nothing it sees.
 // Failures: as Load and Save of the component (load answers false, save throws
 // ComError); an exception thrown by an observer passes out of LoadObserved.
@@ -13,7 +13,6 @@
 #include <libxml/tree.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +36,13 @@ class ElementEndObserver {
 // Load with the input policy, the same parser, options and refusals as Load.
 bool LoadObserved(const DocumentHandle& doc, const std::wstring& path, ElementEndObserver& observer);
 
+// A document parsed from bytes that `read` hands over piece by piece (as many as
+// fit, 0 at the end, -1 on failure), with the input parser and options; its small
+// texts are kept inside their nodes, so the tree must not be edited. For a tree
+// that is only read. False when the bytes are no well-formed document.
+using PieceReader = std::function<int(char* into, int size)>;
+bool LoadPieces(const DocumentHandle& doc, const std::string& url, const PieceReader& read);
+
 // True when the loaded document declares or uses no namespace anywhere: only such
 // a source is handed over as it is by a plain-copy style sheet.
 bool IsNamespaceFree(const DocumentHandle& doc) noexcept;
@@ -44,11 +50,6 @@ bool IsNamespaceFree(const DocumentHandle& doc) noexcept;
 // The tree behind a handle (null for an empty handle). Valid while the handle
 // holds it.
 xmlDoc* Tree(const DocumentHandle& doc) noexcept;
-
-// For a loaded style sheet that copies its source unchanged (the bundled
-// convert.xsl): the encoding of its xsl:output ("" when it names none). Empty for
-// any other sheet, and for one that does not compile.
-std::optional<std::string> PlainCopyOutputEncoding(const DocumentHandle& styleSheet);
 
 // Save as the component saves a transform result, except that the document's
 // serialised text (UTF-8, before the output encoding) goes through `splice`, which

@@ -21,6 +21,10 @@ struct Document {
   IXMLDOMDocument2Ptr doc;
 };
 
+struct Sheet {
+  DocumentHandle doc;
+};
+
 inline void Check(HRESULT hr, IUnknown* object, REFIID iid) {
   if (FAILED(hr)) ThrowComError(hr, object, iid);
 }

@@ -29,7 +29,9 @@ bool Parse(Document& d, LoadPolicy policy, const std::function<HRESULT(VARIANT_B
 
 }  // namespace
 
-bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy) {
+// The component reads a file in one call: there is no element to stop at (and no
+// helper thread to stop, as documents stay on their thread).
+bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy, const StopFlag*) {
   Document& d = Require(handle);
   return Parse(d, policy, [&](VARIANT_BOOL* ok) { return d.doc->load(_variant_t(path.c_str()), ok); });
 }
@@ -52,10 +54,24 @@ void Save(const DocumentHandle& handle, const std::wstring& path) {
   });
 }
 
-void TransformNodeToObject(const DocumentHandle& sourceHandle, const DocumentHandle& styleHandle,
+void SheetDeleter::operator()(Sheet* sheet) const noexcept { std::unique_ptr<Sheet> owned(sheet); }
+
+// The component compiles a sheet within each transform: a ready sheet is its
+// loaded document.
+SheetHandle PrepareStyleSheet(DocumentHandle styleSheet) {
+  (void)Require(styleSheet);
+  SheetHandle sheet(std::make_unique<Sheet>().release());
+  sheet->doc = std::move(styleSheet);
+  return sheet;
+}
+
+// No copy is handed over here: every transform runs.
+bool CopiesItsSource(const Sheet&) noexcept { return false; }
+
+void TransformNodeToObject(const DocumentHandle& sourceHandle, const Sheet& sheet,
                            const DocumentHandle& destinationHandle, SourceAfter) {
   Document& source = Require(sourceHandle);
-  Document& style = Require(styleHandle);
+  Document& style = Require(sheet.doc);
   Document& destination = Require(destinationHandle);
   IDispatch* dispatch = nullptr;
   if (FAILED(destination.doc->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))

@@ -1,19 +1,15 @@
-// Where the compact merge path keeps what it holds per comment: the serialised
-// bytes of the kept comments in an append-only arena of fixed blocks (nothing is
-// copied when it grows; blocks pass through a pool between arenas), and the numbers seen so far in an open-addressing set (a
-// fraction of an ordered set's memory, and cache-friendly for numbers in sequence).
+// Bytes in bulk: an append-only arena of fixed blocks (nothing is copied when it
+// grows) whose blocks pass through a pool from arenas that are done to arenas
+// that grow, so memory once touched is used again.
 //
-// An arena or a number set is used by one thread at a time; the pool by any, and
-// it must outlive the arenas that use it. Only allocation throws.
+// An arena is used by one thread at a time; the pool by any, and it must outlive
+// the arenas that use it. Only allocation throws (std::bad_alloc).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
-#include <limits>
-#include <memory>
 #include <mutex>
-#include <random>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -66,7 +62,14 @@ class BlockPool {
 class Arena {
  public:
   explicit Arena(BlockPool& pool) : pool_(&pool) {}
-  Arena(Arena&& other) noexcept = default;
+  // Trap: a defaulted move would leave the source's sizes behind its emptied blocks.
+  Arena(Arena&& other) noexcept
+      : pool_(other.pool_),
+        blocks_(std::move(other.blocks_)),
+        used_(std::exchange(other.used_, 0)),
+        size_(std::exchange(other.size_, 0)) {
+    other.blocks_.clear();
+  }
   Arena& operator=(Arena&&) = delete;
   ~Arena() { Clear(); }
 
@@ -159,10 +162,16 @@ class Arena {
     std::size_t moved_ = 0;
   };
 
+  // Frees the blocks that lie wholly before `offset`, which will not be read
+  // again: their memory goes back to the system, not to the pool.
+  void FreeBefore(std::size_t offset) noexcept {
+    for (std::size_t b = 0; b < offset / kBlock && b < blocks_.size(); ++b) blocks_[b].reset();
+  }
+
   // Empties the arena, its blocks back to the pool.
   void Clear() noexcept {
     for (BlockPool::Block& block : blocks_)
-      if (block) pool_->Put(std::move(block));  // null where a Mover took it over
+      if (block) pool_->Put(std::move(block));  // null where a Mover took it over or it was freed
     blocks_.clear();
     used_ = size_ = 0;
   }
@@ -173,67 +182,6 @@ class Arena {
   std::vector<BlockPool::Block> blocks_;
   std::size_t used_ = 0;
   std::size_t size_ = 0;
-};
-
-// The numbers seen so far.
-class NumberSet {
- public:
-  NumberSet() {
-    std::random_device random;
-    seed_ = (std::uint64_t{random()} << 32) ^ random();
-  }
-
-  // Makes room for `more` numbers, so that inserting them cannot fail.
-  void Reserve(std::size_t more) {
-    while ((count_ + more + 1) * 2 > slots_.size()) Grow();
-  }
-
-  // True when the number was not there yet.
-  bool Insert(std::int64_t number) {
-    if (number == kEmpty) return !std::exchange(hasEmptyKey_, true);
-    if ((count_ + 1) * 2 > slots_.size()) Grow();
-    const bool added = Place(slots_, number);
-    count_ += added ? 1 : 0;
-    return added;
-  }
-
- private:
-  static constexpr std::int64_t kEmpty = std::numeric_limits<std::int64_t>::min();
-  static constexpr unsigned kGroupBits = 3;  // 8 numbers: one cache line of slots
-
-  // Comment numbers mostly come in sequence: eight consecutive numbers lie in
-  // consecutive slots, so a thread in order costs one cache miss per eight. The
-  // groups are scattered by a seeded mix, so a file cannot choose numbers that
-  // all collide.
-  std::size_t Home(std::int64_t number) const noexcept {
-    const auto u = static_cast<std::uint64_t>(number);
-    auto x = (u >> kGroupBits) ^ seed_;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    x ^= x >> 31;
-    return static_cast<std::size_t>((x << kGroupBits) | (u & ((1u << kGroupBits) - 1)));
-  }
-  bool Place(std::vector<std::int64_t>& slots, std::int64_t number) const {
-    const std::size_t mask = slots.size() - 1;
-    for (std::size_t i = Home(number) & mask;; i = (i + 1) & mask) {
-      if (slots[i] == number) return false;
-      if (slots[i] == kEmpty) {
-        slots[i] = number;
-        return true;
-      }
-    }
-  }
-  void Grow() {
-    std::vector<std::int64_t> bigger(slots_.empty() ? 1024 : slots_.size() * 2, kEmpty);
-    for (const std::int64_t n : slots_)
-      if (n != kEmpty) Place(bigger, n);
-    slots_.swap(bigger);
-  }
-
-  std::vector<std::int64_t> slots_;
-  std::size_t count_ = 0;
-  std::uint64_t seed_ = 0;
-  bool hasEmptyKey_ = false;
 };
 
 }  // namespace zantrel

@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <random>
 #include <set>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "job/compact_store.hpp"
-#include "job/parse_ahead.hpp"
+#include "base/byte_arena.hpp"
+#include "comments/number_set.hpp"
 
 namespace zantrel {
 namespace {
@@ -102,7 +98,9 @@ TEST(ArenaMover, RandomPiecesAgreeWithACopy) {
       source.Append(piece);
       if (keep.back()) kept += piece;
     }
-    Arena::Mover move(target, source);
+    Arena moved(std::move(source));  // the source is left empty, not with stale sizes
+    ASSERT_EQ(source.Size(), 0u);
+    Arena::Mover move(target, moved);
     for (std::size_t i = 0; i < lengths.size(); ++i) keep[i] ? move.Keep(lengths[i]) : move.Skip(lengths[i]);
     move.Finish();
     expected += kept;
@@ -136,94 +134,6 @@ TEST(NumberSet, AnswersAsAnOrderedSetDoes) {
     std::set<std::int64_t> reference;
     for (const std::int64_t n : c.numbers) ASSERT_EQ(set.Insert(n), reference.insert(n).second) << n;
   }
-}
-
-// --- reading ahead ---
-
-using Ahead = ParseAhead<std::string>;
-
-std::string Parsed(std::size_t index) { return "input " + std::to_string(index); }
-
-TEST(ParseAhead, EveryInputParsedOnceAndSettledInOrderWithAtMostTwoUnsettled) {
-  for (const std::size_t end : {1u, 2u, 3u, 9u}) {
-    SCOPED_TRACE(end);
-    std::mutex mutex;
-    std::multiset<std::size_t> parsed;
-    std::vector<std::size_t> settled;
-    std::atomic<int> unsettled{0};
-    std::atomic<int> mostUnsettled{0};
-    std::atomic<int> settling{0};
-    Ahead ahead(
-        1, end,
-        [&](std::size_t index, const std::atomic<bool>&) {
-          const int now = ++unsettled;
-          int seen = mostUnsettled.load();
-          while (now > seen && !mostUnsettled.compare_exchange_weak(seen, now)) {
-          }
-          std::this_thread::sleep_for(std::chrono::milliseconds(index % 3));
-          std::lock_guard<std::mutex> lock(mutex);
-          parsed.insert(index);
-          return Parsed(index);
-        },
-        [&](std::size_t index, std::string& result) {
-          EXPECT_EQ(++settling, 1) << "two settles at once";
-          EXPECT_EQ(result, Parsed(index));
-          {
-            std::lock_guard<std::mutex> lock(mutex);
-            settled.push_back(index);
-          }
-          result += " settled";
-          --unsettled;
-          --settling;
-          return true;
-        });
-    // Nothing settles before the caller opens: it may still be busy with its own state.
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      EXPECT_TRUE(settled.empty());
-    }
-    ahead.Open();
-    for (std::size_t i = 1; i < end; ++i) EXPECT_EQ(ahead.Take(i), Parsed(i) + " settled");
-    EXPECT_LE(mostUnsettled.load(), 2);
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(parsed.size(), end - 1);
-    EXPECT_EQ(std::set<std::size_t>(parsed.begin(), parsed.end()).size(), parsed.size());
-    std::vector<std::size_t> inOrder(end - 1);
-    for (std::size_t i = 0; i < inOrder.size(); ++i) inOrder[i] = i + 1;
-    EXPECT_EQ(settled, inOrder);
-  }
-}
-
-TEST(ParseAhead, TakingOutOfOrderOrBeyondAHaltIsRefused) {
-  const auto parse = [](std::size_t index, const std::atomic<bool>&) { return std::to_string(index); };
-  Ahead ahead(1, 5, parse, [](std::size_t index, std::string&) { return index != 2; });
-  EXPECT_THROW(ahead.Take(1), std::logic_error);  // not open yet
-  ahead.Open();
-  EXPECT_THROW(ahead.Take(2), std::logic_error);
-  EXPECT_EQ(ahead.Take(1), "1");
-  EXPECT_THROW(ahead.Take(1), std::logic_error);
-  EXPECT_EQ(ahead.Take(2), "2");  // the one that stopped the job still arrives
-  EXPECT_THROW(ahead.Take(3), std::logic_error);
-}
-
-TEST(ParseAhead, GoingAwayStopsTheParseUnderWay) {
-  std::atomic<bool> started{false};
-  std::atomic<bool> sawStop{false};
-  {
-    Ahead ahead(
-        1, 3,
-        [&](std::size_t, const std::atomic<bool>& stop) {
-          started = true;
-          // A parse that would never end on its own.
-          while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-          sawStop = true;
-          return std::string();
-        },
-        [](std::size_t, std::string&) { return true; });
-    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  EXPECT_TRUE(sawStop);
 }
 
 }  // namespace

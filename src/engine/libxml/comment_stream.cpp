@@ -1,0 +1,405 @@
+// Reading comments as a stream on libxml2 (engine/comment_stream.hpp).
+//
+// Per chat the arena gets libxml2's own dump of it, so escaping and attribute
+// order are the serialiser's. The base keeps its tree without its chats: each run
+// of adjacent chats becomes two empty marker elements, and the appended chats get
+// one more pair at the end of packet. At saving, the serialiser's text between
+// the two markers of a pair is exactly what it writes between two sibling chats,
+// so a run's chats are joined with it. Nothing about libxml2's layout rules is
+// restated here.
+#include "engine/comment_stream.hpp"
+
+#include <libxml/tree.h>
+#include <libxml/xmlIO.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "base/paths.hpp"
+#include "base/text.hpp"
+#include "engine/documents.hpp"
+#include "engine/libxml/copy_sheet_shortcut.hpp"
+#include "engine/libxml/document.hpp"
+#include "engine/libxml/owners.hpp"
+#include "engine/libxml/xml_stream.hpp"
+
+namespace zantrel::xml {
+namespace {
+
+// Thrown by the observer: the document leaves the shapes read here / the read
+// is no longer wanted.
+struct NotReproducible {};
+struct Stopped {};
+
+bool IsNamed(const xmlNode* node, const char* name) {
+  return node != nullptr && node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST name);
+}
+
+bool IsChat(const xmlNode* node) {
+  // As the chat list matches names: an unprefixed "chat" in any namespace.
+  return IsNamed(node, "chat") && (node->ns == nullptr || node->ns->prefix == nullptr);
+}
+
+bool UsesNamespaces(const xmlNode* element) {
+  if (element->ns != nullptr || element->nsDef != nullptr) return true;
+  for (const xmlAttr* a = element->properties; a != nullptr; a = a->next)
+    if (a->ns != nullptr) return true;
+  return false;
+}
+
+// The `no` text as GetAttribute finds it (none when absent): a view into the tree
+// where it is one text, else into `scratch`.
+std::optional<std::string_view> NumberText(const xmlNode* chat, XmlCharPtr& scratch) {
+  for (const xmlAttr* a = chat->properties; a != nullptr; a = a->next) {
+    if (a->ns != nullptr || !xmlStrEqual(a->name, BAD_CAST "no")) continue;
+    const xmlNode* text = a->children;
+    if (text != nullptr && text->type == XML_TEXT_NODE && text->next == nullptr && text->content != nullptr)
+      return std::string_view(reinterpret_cast<const char*>(text->content));
+    scratch.reset(xmlNodeListGetString(chat->doc, a->children, 1));
+    return scratch ? std::string_view(reinterpret_cast<const char*>(scratch.get())) : std::string_view();
+  }
+  return std::nullopt;
+}
+
+int AppendToArena(void* context, const char* buffer, int length) noexcept {
+  try {
+    static_cast<Arena*>(context)->Append(std::string_view(buffer, static_cast<std::size_t>(length)));
+    return length;
+  } catch (...) {
+    return -1;  // called from inside libxml2: nothing may leave
+  }
+}
+
+// Serialises chats as the output will hold them, onto the end of an arena.
+class ChatDump {
+ public:
+  ChatDump(Arena& into, const Sheet& sheet)
+      : into_(into), encoding_(reinterpret_cast<const char*>(OutputEncoding(sheet))), exact_(sheet.copies) {}
+
+  // The length of the bytes appended for `chat`; they are in the arena after Finish.
+  std::uint32_t Append(xmlNode* chat) {
+    if (!exact_) return AppendEquivalent(chat);
+    if (!out_) {
+      out_.reset(xmlOutputBufferCreateIO(&AppendToArena, nullptr, &into_, nullptr));
+      if (!out_) throw std::bad_alloc();
+    }
+    // The buffer passes its bytes on in large pieces, not chat by chat: what was
+    // written is what the arena holds plus what waits in the buffer.
+    const auto position = [this] { return into_.Size() + xmlOutputBufferGetSize(out_.get()); };
+    const std::size_t before = position();
+    // Trap: attribute text is escaped by the encoding of the document it is saved
+    // with, which is the sheet's output encoding then, not this input's.
+    xmlDoc* doc = chat->doc;
+    const xmlChar* own = doc->encoding;
+    doc->encoding = BAD_CAST encoding_;
+    xmlNodeDumpOutput(out_.get(), doc, chat, 1, 0, encoding_);
+    doc->encoding = own;
+    if (out_->error != 0) throw std::bad_alloc();
+    const std::size_t length = position() - before;
+    if (length > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+    return static_cast<std::uint32_t>(length);
+  }
+  void Finish() {
+    if (out_ && (xmlOutputBufferFlush(out_.get()) < 0 || out_->error != 0)) throw std::bad_alloc();
+  }
+
+ private:
+  // Bytes that parse to the same chat, for a document that is parsed again rather
+  // than saved: escaped only as parsing needs, at a fraction of the serialiser's
+  // cost. A chat here holds text alone.
+  std::uint32_t AppendEquivalent(const xmlNode* chat) {
+    text_.assign("<");
+    text_.append(reinterpret_cast<const char*>(chat->name));
+    for (const xmlAttr* a = chat->properties; a != nullptr; a = a->next) {
+      text_.append(" ").append(reinterpret_cast<const char*>(a->name)).append("=\"");
+      XmlCharPtr scratch;
+      const xmlChar* value = a->children != nullptr && a->children->next == nullptr ? a->children->content : nullptr;
+      if (value == nullptr) value = (scratch = XmlCharPtr(xmlNodeListGetString(chat->doc, a->children, 1))).get();
+      Escape(value, true);
+      text_.append("\"");
+    }
+    if (chat->children == nullptr) {
+      text_.append("/>");
+    } else {
+      text_.append(">");
+      for (const xmlNode* c = chat->children; c != nullptr; c = c->next) Escape(c->content, false);
+      text_.append("</").append(reinterpret_cast<const char*>(chat->name)).append(">");
+    }
+    into_.Append(text_);
+    return static_cast<std::uint32_t>(text_.size());
+  }
+  void Escape(const xmlChar* value, bool attribute) {
+    for (const xmlChar* p = value; p != nullptr && *p != 0; ++p) {
+      switch (*p) {
+        case '&': text_.append("&amp;"); break;
+        case '<': text_.append("&lt;"); break;
+        case '>': text_.append("&gt;"); break;
+        case '\r': text_.append("&#13;"); break;
+        // In attribute values these would end the value or be lost to
+        // normalisation when parsed again.
+        case '"': text_.append(attribute ? "&quot;" : "\""); break;
+        case '\n': text_.append(attribute ? "&#10;" : "\n"); break;
+        case '\t': text_.append(attribute ? "&#9;" : "\t"); break;
+        default: text_.push_back(static_cast<char>(*p));
+      }
+    }
+  }
+
+  Arena& into_;
+  const char* encoding_;  // of the sheet's xsl:output; null for none
+  const bool exact_;      // the saved bytes themselves (a plain copy), or bytes to parse again
+  OutputBufferPtr out_;
+  std::string text_;
+};
+
+// Sees each chat as the parser closes it, hands it on, and shrinks the tree so
+// that at most one chat is whole at any time. `runHeads` is the base's: its chats
+// must be children of packet, and the first of each run stays as a place.
+class ChatStream final : public ElementEndObserver {
+ public:
+  ChatStream(ChatDump& dump, ChatReceiver& receiver, const StopFlag* stop, std::vector<xmlNode*>* runHeads)
+      : dump_(dump), receiver_(receiver), stop_(stop), runHeads_(runHeads) {}
+
+  void ElementEnded(xmlNode* element) override {
+    if (stop_ != nullptr && stop_->Requested()) throw Stopped{};
+    if (UsesNamespaces(element)) throw NotReproducible{};
+    // The comments are the chats below the top element; the top element itself is
+    // never one, whatever its name.
+    if (!IsChat(element) || element->parent == nullptr || element->parent->type != XML_ELEMENT_NODE) return;
+    // Only text inside: such a chat serialises the same at any level and layout,
+    // and nothing in it is a chat of its own.
+    for (const xmlNode* c = element->children; c != nullptr; c = c->next)
+      if (c->type != XML_TEXT_NODE) throw NotReproducible{};
+    const bool base = runHeads_ != nullptr;
+    if (base) {
+      // Base chats stay where they are: only children of packet can be placed
+      // (and removed) as the whole tree does.
+      const xmlNode* root = xmlDocGetRootElement(element->doc);
+      if (element->parent != root || !IsNamed(root, "packet") || root->ns != nullptr) throw NotReproducible{};
+    }
+    // Trap: the parser decides whether blank text is ignorable from its parent's
+    // first and last child, and keeps appending text to a last child that is
+    // text; so the first chat of a run stays (emptied) as an element, and only a
+    // chat whose previous sibling is such a stand-in goes entirely.
+    const xmlNode* prev = element->prev;
+    const bool follows = prev != nullptr && (base ? !runHeads_->empty() && prev == runHeads_->back() : IsChat(prev));
+    if (base && !follows) runHeads_->push_back(element);
+    XmlCharPtr scratch;
+    const std::optional<std::string_view> number = NumberText(element, scratch);
+    receiver_.Chat({number, dump_.Append(element), base && !follows});
+    if (follows) {
+      xmlUnlinkNode(element);
+      NodePtr gone(element);
+    } else {
+      xmlFreeNodeList(element->children);
+      element->children = element->last = nullptr;
+      xmlFreePropList(element->properties);
+      element->properties = nullptr;
+    }
+  }
+
+ private:
+  ChatDump& dump_;
+  ChatReceiver& receiver_;
+  const StopFlag* stop_;
+  std::vector<xmlNode*>* runHeads_;
+};
+
+// Loads `path` through `stream`. False when the document is not read so.
+bool LoadStreamed(const std::wstring& path, DocumentHandle& doc, ChatStream& stream) {
+  if (!PathExists(path)) return false;  // LoadDocument would parse the path as text
+  if (CreateDocument(doc) < 0) throw CallTextError(kNoDocument);
+  bool loaded = false;
+  try {
+    loaded = LoadObserved(doc, path, stream);
+  } catch (const NotReproducible&) {
+    return false;
+  }
+  if (!loaded) throw CallTextError(kNotLoaded, LoadRefusal(doc));
+  // A plain copy hands over only a source without namespaces.
+  return IsNamespaceFree(doc);
+}
+
+class LibxmlStreamedBase final : public StreamedBase {
+ public:
+  LibxmlStreamedBase() {
+    std::random_device random;
+    const auto token = (std::uint64_t{random()} << 32) ^ random();
+    marker_ = "zantrel-run-" + std::to_string(token) + "-";
+  }
+
+  bool Read(const std::wstring& path, const Sheet& sheet, Arena& bytes, ChatReceiver& receiver) {
+    url_ = WideToNative(path);
+    ChatDump dump(bytes, sheet);
+    ChatStream stream(dump, receiver, nullptr, &heads_);
+    if (!LoadStreamed(path, doc_, stream)) return false;
+    dump.Finish();
+    const xmlNode* root = xmlDocGetRootElement(xml::Tree(doc_));
+    // Merging needs /packet; without it the whole tree fails there in its own words.
+    return IsNamed(root, "packet") && root->ns == nullptr;
+  }
+
+  void PlaceComments(const std::vector<std::size_t>& keptPerRun, std::size_t appended) override {
+    // Each base run becomes a pair of empty markers, or goes when none of its chats
+    // stays; the appended chats follow everything packet holds.
+    xmlDoc* doc = xml::Tree(doc_);
+    for (std::size_t r = 0; r < heads_.size(); ++r) {
+      if (r >= keptPerRun.size() || keptPerRun[r] == 0) {
+        // Trap: texts on both sides of a run that goes would be one text once the
+        // document is parsed again, where the whole tree keeps two.
+        const xmlNode* prev = heads_[r]->prev;
+        const xmlNode* next = heads_[r]->next;
+        textsJoin_ = textsJoin_ || (prev != nullptr && next != nullptr && xmlNodeIsText(prev) && xmlNodeIsText(next));
+        xmlUnlinkNode(heads_[r]);
+        NodePtr gone(heads_[r]);
+        continue;
+      }
+      xmlNodeSetName(heads_[r], BAD_CAST Marker('a').c_str());
+      AddMarker(heads_[r], 'b', doc, false);
+      perPlace_.push_back(keptPerRun[r]);
+    }
+    heads_.clear();
+    if (appended > 0) {
+      xmlNode* packet = xmlDocGetRootElement(doc);
+      AddMarker(packet, 'a', doc, true);
+      AddMarker(packet, 'b', doc, true);
+      perPlace_.push_back(appended);
+    }
+  }
+
+  const DocumentHandle& Tree() const noexcept override { return doc_; }
+
+  DocumentHandle MergedTree(Arena& bytes, const std::vector<std::uint32_t>& lengths) override {
+    if (textsJoin_) return nullptr;
+    // The base as text without indentation: nothing stands between two chats, so
+    // each place's chats are one stretch of the arena.
+    xmlChar* dumped = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(xml::Tree(doc_), &dumped, &size, "UTF-8", 0);
+    const XmlCharPtr owned(dumped);
+    if (!owned) throw ComError(kEOutOfMemory);
+    const std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
+    // The document as stretches: base text, a place's chats, base text, ...
+    struct Stretch {
+      bool chats;
+      std::size_t begin;
+      std::size_t size;
+    };
+    std::vector<Stretch> stretches;
+    const std::string first = "<" + Marker('a') + "/><" + Marker('b') + "/>";
+    std::size_t at = 0;
+    std::size_t offset = 0;
+    std::size_t piece = 0;
+    for (const std::size_t pieces : perPlace_) {
+      const std::size_t place = text.find(first, at);
+      if (place == std::string_view::npos) return nullptr;
+      std::size_t length = 0;
+      for (std::size_t k = 0; k < pieces; ++k) length += lengths.at(piece++);
+      stretches.push_back({false, at, place - at});
+      stretches.push_back({true, offset, length});
+      offset += length;
+      at = place + first.size();
+    }
+    stretches.push_back({false, at, text.size() - at});
+    std::size_t next = 0;
+    const PieceReader read = [&](char* into, int room) {
+      std::size_t filled = 0;
+      while (filled < static_cast<std::size_t>(room) && next < stretches.size()) {
+        Stretch& s = stretches[next];
+        const std::size_t n = std::min(s.size, static_cast<std::size_t>(room) - filled);
+        if (s.chats) {
+          bytes.Read(s.begin, n, [&](std::string_view part) {
+            std::memcpy(into + filled, part.data(), part.size());
+            filled += part.size();
+          });
+          bytes.FreeBefore(s.begin + n);
+        } else {
+          std::memcpy(into + filled, text.data() + s.begin, n);
+          filled += n;
+        }
+        s.begin += n;
+        s.size -= n;
+        if (s.size == 0) ++next;
+      }
+      return static_cast<int>(filled);
+    };
+    DocumentHandle merged;
+    if (CreateDocument(merged) < 0) throw ComError(kEOutOfMemory);
+    if (!LoadPieces(merged, url_, read)) throw ComError(kEFail, L"the merged comments could not be read again");
+    return merged;
+  }
+
+  void Save(const DocumentHandle& result, const std::wstring& path, const Arena& bytes,
+            const std::vector<std::uint32_t>& lengths) const override {
+    const std::string first = "<" + Marker('a') + "/>";
+    const std::string second = "<" + Marker('b') + "/>";
+    SaveSpliced(result, path, [&](std::string_view text, const SpliceWrite& write) {
+      std::size_t offset = 0;  // into the arena, in document order
+      std::size_t piece = 0;
+      for (const std::size_t pieces : perPlace_) {
+        const std::size_t a = text.find(first);
+        const std::size_t b = a == std::string_view::npos ? a : text.find(second, a + first.size());
+        if (b == std::string_view::npos) throw ComError(kEFail, L"the comments have no place in the output");
+        // What the serialiser writes between two sibling chats at this place.
+        const std::string_view between = text.substr(a + first.size(), b - a - first.size());
+        write(text.substr(0, a));
+        for (std::size_t k = 0; k < pieces; ++k, ++piece) {
+          if (k > 0) write(between);
+          bytes.Read(offset, lengths.at(piece), write);
+          offset += lengths[piece];
+        }
+        text.remove_prefix(b + second.size());
+      }
+      if (text.find(first) != std::string_view::npos) throw ComError(kEFail, L"the comments have no place in the output");
+      write(text);
+    });
+  }
+
+ private:
+  std::string Marker(char which) const { return marker_ + which; }
+  // A marker as the last child of `at`, or right after it.
+  void AddMarker(xmlNode* at, char which, xmlDoc* doc, bool asChild) const {
+    xmlNode* marker = xmlNewDocNode(doc, nullptr, BAD_CAST Marker(which).c_str(), nullptr);
+    if (marker == nullptr) throw std::bad_alloc();
+    if ((asChild ? xmlAddChild(at, marker) : xmlAddNextSibling(at, marker)) == nullptr) {
+      NodePtr gone(marker);
+      throw std::bad_alloc();
+    }
+  }
+
+  DocumentHandle doc_;
+  std::string url_;
+  bool textsJoin_ = false;
+  std::vector<xmlNode*> heads_;    // the first chat of each run, emptied; owned by the tree
+  std::vector<std::size_t> perPlace_;  // chats at each marker pair, in document order
+  std::string marker_;
+};
+
+}  // namespace
+
+bool CanStreamComments() noexcept { return true; }
+
+StreamOutcome StreamComments(const std::wstring& path, const Sheet& sheet, Arena& bytes, ChatReceiver& receiver,
+                             const StopFlag& stop) {
+  ChatDump dump(bytes, sheet);
+  ChatStream stream(dump, receiver, &stop, nullptr);
+  DocumentHandle doc;  // made, shrunk and freed on this thread
+  try {
+    if (!LoadStreamed(path, doc, stream)) return StreamOutcome::NotReproducible;
+  } catch (const Stopped&) {
+    return StreamOutcome::Stopped;
+  }
+  dump.Finish();
+  return StreamOutcome::Read;
+}
+
+std::unique_ptr<StreamedBase> StreamBase(const std::wstring& path, const Sheet& sheet, Arena& bytes,
+                                         ChatReceiver& receiver) {
+  auto base = std::make_unique<LibxmlStreamedBase>();
+  if (!base->Read(path, sheet, bytes, receiver)) return nullptr;
+  return base;
+}
+
+}  // namespace zantrel::xml

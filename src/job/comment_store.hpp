@@ -1,0 +1,73 @@
+// Where a merge job holds its comments: the one object the job driver works on,
+// step by step. Two ways stand behind it: the whole tree (every input a document,
+// merged node by node) and the compact form (each kept comment as its saved
+// bytes, so memory follows the output, not ten times the input). What the job
+// shows is the same either way, byte for byte: the saved file, every log line and
+// tick, every failure with its text and place.
+//
+// The worker thread of one job calls every step, in the job's order. A step that
+// answers false has logged nothing and changed nothing the job shows: this store
+// cannot follow the job from there, and StepAside() gives the store to go on
+// with, holding the inputs merged so far. The store may run a helper thread of
+// its own that reads inputs ahead. Failures throw what the job reports:
+// CallTextError, ComError, boost::bad_lexical_cast.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/log.hpp"
+#include "comments/progress.hpp"
+#include "engine/documents.hpp"
+
+namespace zantrel {
+
+// Which way a job holds its comments where it may choose.
+enum class MergePath { Compact, WholeTree };
+
+// What a job's store works from: owned by the driver, outliving the store.
+struct MergeInputs {
+  const std::vector<std::wstring>& paths;  // input 0 is the base
+  const StyleSheet& sheet;
+  TickState& progress;  // the job's last reported percentages
+};
+
+class CommentStore {
+ public:
+  virtual ~CommentStore() = default;
+  CommentStore(const CommentStore&) = delete;
+  CommentStore& operator=(const CommentStore&) = delete;
+
+  // LoadDocument of input 0, as the base.
+  virtual bool LoadBase() = 0;
+  // Input `index` (in order from 1) loaded and merged, with MergeComments' log.
+  virtual bool Merge(std::size_t index, LogCallback log) = 0;
+  // ApplyStyleSheet of the merged comments into `destination`.
+  virtual bool Transform(const DocumentHandle& destination) = 0;
+  // UpdateLastRes on that destination.
+  virtual void UpdateLastRes(const DocumentHandle& destination) = 0;
+  // SaveDocument of that destination.
+  virtual void Save(const DocumentHandle& destination, const std::wstring& path) = 0;
+  // The store to go on with after a step answered false.
+  virtual std::unique_ptr<CommentStore> StepAside() = 0;
+
+ protected:
+  CommentStore() = default;
+};
+
+// The one place that chooses how a job holds its comments: the compact form where
+// `preferred` allows, the back end can read comments as a stream and the sheet
+// is ready, else the whole tree.
+std::unique_ptr<CommentStore> OpenCommentStore(const MergeInputs& job, MergePath preferred);
+
+// The whole tree with inputs 0 .. merged - 1 already loaded and merged (without
+// a log line or tick): none for a job that starts with it, more for a store that
+// steps aside. Its steps never answer false.
+std::unique_ptr<CommentStore> OpenWholeTree(const MergeInputs& job, std::size_t merged);
+
+// The compact form (compact_store.cpp).
+std::unique_ptr<CommentStore> OpenCompact(const MergeInputs& job);
+
+}  // namespace zantrel
