@@ -180,8 +180,15 @@ class LibxmlStreamedBase final : public StreamedBase {
 
   const DocumentHandle& Tree() const noexcept override { return doc_; }
 
-  DocumentHandle MergedTree(Arena& bytes, const std::vector<std::uint32_t>& lengths) override {
-    if (textsJoin_) return nullptr;
+  bool BeginMergedTree(const std::vector<std::size_t>& keptPerRun, const Arena& bytes,
+                       const std::vector<std::uint32_t>& lengths) override {
+    // A place for the appended chats even if none come: written without
+    // indentation, an empty place adds nothing.
+    std::vector<std::size_t> kept = keptPerRun;
+    kept.resize(heads_.size());
+    PlaceComments(kept, 1);
+    if (textsJoin_) return false;
+    perPlace_.back() = 0;
     // The base as text without indentation: nothing stands between two chats, so
     // each place's chats are one stretch of the arena.
     xmlChar* dumped = nullptr;
@@ -189,54 +196,34 @@ class LibxmlStreamedBase final : public StreamedBase {
     xmlDocDumpFormatMemoryEnc(xml::Tree(doc_), &dumped, &size, "UTF-8", 0);
     const XmlCharPtr owned(dumped);
     if (!owned) throw ComError(kEOutOfMemory);
-    const std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
-    // The document as stretches: base text, a place's chats, base text, ...
-    struct Stretch {
-      bool chats;
-      std::size_t begin;
-      std::size_t size;
-    };
-    std::vector<Stretch> stretches;
-    const std::string first = "<" + Marker('a') + "/><" + Marker('b') + "/>";
-    std::size_t at = 0;
+    std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
+    const std::string place = "<" + Marker('a') + "/><" + Marker('b') + "/>";
+    pushed_.emplace(url_);
     std::size_t offset = 0;
     std::size_t piece = 0;
-    for (const std::size_t pieces : perPlace_) {
-      const std::size_t place = text.find(first, at);
-      if (place == std::string_view::npos) return nullptr;
+    for (std::size_t p = 0; p < perPlace_.size(); ++p) {
+      const std::size_t at = text.find(place);
+      if (at == std::string_view::npos) throw ComError(kEFail, L"the comments have no place in the output");
+      pushed_->Push(text.substr(0, at));
+      text.remove_prefix(at + place.size());
       std::size_t length = 0;
-      for (std::size_t k = 0; k < pieces; ++k) length += lengths.at(piece++);
-      stretches.push_back({false, at, place - at});
-      stretches.push_back({true, offset, length});
+      for (std::size_t k = 0; k < perPlace_[p]; ++k) length += lengths.at(piece++);
+      AddToMergedTree(bytes, offset, offset + length);
       offset += length;
-      at = place + first.size();
     }
-    stretches.push_back({false, at, text.size() - at});
-    std::size_t next = 0;
-    const PieceReader read = [&](char* into, int room) {
-      std::size_t filled = 0;
-      while (filled < static_cast<std::size_t>(room) && next < stretches.size()) {
-        Stretch& s = stretches[next];
-        const std::size_t n = std::min(s.size, static_cast<std::size_t>(room) - filled);
-        if (s.chats) {
-          bytes.Read(s.begin, n, [&](std::string_view part) {
-            std::memcpy(into + filled, part.data(), part.size());
-            filled += part.size();
-          });
-          bytes.FreeBefore(s.begin + n);
-        } else {
-          std::memcpy(into + filled, text.data() + s.begin, n);
-          filled += n;
-        }
-        s.begin += n;
-        s.size -= n;
-        if (s.size == 0) ++next;
-      }
-      return static_cast<int>(filled);
-    };
-    DocumentHandle merged;
-    if (CreateDocument(merged) < 0) throw ComError(kEOutOfMemory);
-    if (!LoadPieces(merged, url_, read)) throw ComError(kEFail, L"the merged comments could not be read again");
+    tail_ = text;  // after the appended chats
+    return true;
+  }
+
+  void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end) override {
+    bytes.Read(begin, end - begin, [this](std::string_view part) { pushed_->Push(part); });
+  }
+
+  DocumentHandle FinishMergedTree() override {
+    pushed_->Push(tail_);
+    DocumentHandle merged = pushed_->Finish();
+    pushed_.reset();
+    doc_.reset();  // the base is in the merged tree now
     return merged;
   }
 
@@ -280,6 +267,8 @@ class LibxmlStreamedBase final : public StreamedBase {
 
   DocumentHandle doc_;
   std::string url_;
+  std::optional<PushedDocument> pushed_;  // the merged tree while it is built
+  std::string tail_;                      // the base's text after the appended chats
   bool textsJoin_ = false;
   std::vector<xmlNode*> heads_;    // the first chat of each run, emptied; owned by the tree
   std::vector<std::size_t> perPlace_;  // chats at each marker pair, in document order
