@@ -8,6 +8,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "base/byte_arena.hpp"
 #include "base/read_ahead.hpp"
@@ -120,6 +121,12 @@ class CompactStore final : public CommentStore {
     pool_.Release();
     lengths_ = {};
     ApplyStyleSheet(job_.sheet, merged, destination, xml::SourceAfter::Released);
+    // Freeing a large tree takes a while: on a thread of its own, beside the save.
+    try {
+      freeing_ = std::thread([tree = std::move(merged)]() mutable { tree.reset(); });
+    } catch (const std::exception&) {
+      // No thread to be had: `merged` is freed here.
+    }
     return true;
   }
 
@@ -138,6 +145,10 @@ class CompactStore final : public CommentStore {
     } else {
       SaveDocument(destination, path);
     }
+  }
+
+  ~CompactStore() override {
+    if (freeing_.joinable()) freeing_.join();
   }
 
   std::unique_ptr<CommentStore> StepAside() override {
@@ -226,6 +237,7 @@ class CompactStore final : public CommentStore {
   CommentIndex index_;
   std::vector<std::size_t> keptPerRun_;
   std::optional<std::int64_t> lastNumber_;
+  std::thread freeing_;  // frees the merged tree after the transform
   // Declared last: its threads use the members above until it is gone.
   std::optional<ReadAhead<ReadInput>> ahead_;
 };
