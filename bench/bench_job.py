@@ -17,7 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-from run_bench import run_measured, tail
+from measuring import run_measured, tail
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)

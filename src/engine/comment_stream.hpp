@@ -68,11 +68,17 @@ class StreamedBase {
   virtual void Save(const DocumentHandle& result, const std::wstring& path, const Arena& bytes,
                     const std::vector<std::uint32_t>& lengths) const = 0;
   // For a sheet that needs the whole document: the merged document as one tree,
-  // parsed from Tree() with the kept chats in their places, the tree the whole
-  // tree's merge holds. The arena's blocks are freed as they are read. Empty,
-  // with nothing read, where such a tree would differ from the whole tree's
-  // (texts that join where a run of chats went).
-  virtual DocumentHandle MergedTree(Arena& bytes, const std::vector<std::uint32_t>& lengths) = 0;
+  // the tree the whole tree's merge holds, built from the kept chats' bytes while
+  // the later inputs are read. Begin with the base's own kept chats (`keptPerRun`,
+  // `lengths` and `bytes` as for PlaceComments and Save, which it stands for), then
+  // add each later input's kept chats in order (bytes [begin, end) of the arena),
+  // and finish for the tree. Begin answers false, having begun nothing, where such
+  // a tree would differ from the whole tree's (texts that join where a run of
+  // chats went).
+  virtual bool BeginMergedTree(const std::vector<std::size_t>& keptPerRun, const Arena& bytes,
+                               const std::vector<std::uint32_t>& lengths) = 0;
+  virtual void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end) = 0;
+  virtual DocumentHandle FinishMergedTree() = 0;
 };
 
 // Input 0 read so; null when it is NotReproducible (a top element other than

@@ -8,6 +8,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "base/byte_arena.hpp"
 #include "base/read_ahead.hpp"
@@ -54,7 +55,8 @@ struct ReadInput final : xml::ChatReceiver {
 
 class CompactStore final : public CommentStore {
  public:
-  explicit CompactStore(const MergeInputs& job) : job_(job), sheet_(*job.sheet.Ready()) {}
+  explicit CompactStore(const MergeInputs& job)
+      : job_(job), sheet_(*job.sheet.Ready()), ownSheet_(!job.sheet.CopiesItsSource()) {}
 
   bool LoadBase() override {
     // The later inputs are read while the base is.
@@ -67,6 +69,12 @@ class CompactStore final : public CommentStore {
     if (!base_) return false;
     (void)Settle(read, true);
     if (read.outcome == ReadInput::Outcome::Failed) std::rethrow_exception(read.failure);
+    // A sheet of one's own gets the merged document as a tree, built as the
+    // inputs are decided.
+    if (ownSheet_) {
+      if (!base_->BeginMergedTree(keptPerRun_, bytes_, lengths_)) return false;
+      Fed();
+    }
     baseChats_ = read.chats;
     baseMalformedAt_ = read.malformedAt;
     baseMalformedText_ = std::move(read.malformedText);
@@ -100,21 +108,25 @@ class CompactStore final : public CommentStore {
 
   bool Transform(const DocumentHandle& destination) override {
     ahead_.reset();  // every input is settled: what they changed is this thread's again
-    base_->PlaceComments(keptPerRun_, appended_);
-    if (job_.sheet.CopiesItsSource()) {
+    if (!ownSheet_) {
       // The small base is the whole result; the kept bytes join it when it is saved.
+      base_->PlaceComments(keptPerRun_, appended_);
       ApplyStyleSheet(job_.sheet, base_->Tree(), destination, xml::SourceAfter::Released);
       return true;
     }
-    // A sheet of its own needs the merged document as a tree: built once, here,
-    // and gone as soon as the transform is done.
-    DocumentHandle merged = base_->MergedTree(bytes_, lengths_);
-    if (!merged) return false;
+    // The merged tree is gone as soon as the transform is done.
+    DocumentHandle merged = base_->FinishMergedTree();
     base_.reset();
     bytes_.Clear();
     pool_.Release();
     lengths_ = {};
     ApplyStyleSheet(job_.sheet, merged, destination, xml::SourceAfter::Released);
+    // Freeing a large tree takes a while: on a thread of its own, beside the save.
+    try {
+      freeing_ = std::thread([tree = std::move(merged)]() mutable { tree.reset(); });
+    } catch (const std::exception&) {
+      // No thread to be had: `merged` is freed here.
+    }
     return true;
   }
 
@@ -133,6 +145,10 @@ class CompactStore final : public CommentStore {
     } else {
       SaveDocument(destination, path);
     }
+  }
+
+  ~CompactStore() override {
+    if (freeing_.joinable()) freeing_.join();
   }
 
   std::unique_ptr<CommentStore> StepAside() override {
@@ -182,6 +198,10 @@ class CompactStore final : public CommentStore {
         if (base) ++keptPerRun_.back();
       }
       move.Finish();
+      if (ownSheet_ && !base) {
+        base_->AddToMergedTree(bytes_, fed_, bytes_.Size());
+        Fed();
+      }
       read.keptAfter = lengths_.size();
       read.decided = {};
       return !read.malformedAt;
@@ -192,8 +212,16 @@ class CompactStore final : public CommentStore {
     }
   }
 
+  // The kept bytes so far are in the merged tree: their blocks can go.
+  void Fed() noexcept {
+    fed_ = bytes_.Size();
+    bytes_.FreeBefore(fed_);
+  }
+
   const MergeInputs& job_;
   const xml::Sheet& sheet_;
+  const bool ownSheet_;  // the sheet needs the merged document as a tree
+  std::size_t fed_ = 0;  // kept bytes already in that tree
   std::unique_ptr<xml::StreamedBase> base_;
   std::size_t baseChats_ = 0;
   std::optional<std::size_t> baseMalformedAt_;
@@ -201,14 +229,15 @@ class CompactStore final : public CommentStore {
   std::size_t merged_ = 0;    // inputs merged so far, the base included
   std::size_t appended_ = 0;  // chats kept from the later inputs
   // Changed by settling, on either thread, from LoadBase until the last input is
-  // taken; by this thread alone before and after. (The index's known count is
-  // this thread's throughout.)
+  // taken (base_ too, where it builds the merged tree); by this thread alone
+  // before and after. (The index's known count is this thread's throughout.)
   BlockPool pool_;  // outlives every arena below and in ahead_
   Arena bytes_{pool_};
   std::vector<std::uint32_t> lengths_;
   CommentIndex index_;
   std::vector<std::size_t> keptPerRun_;
   std::optional<std::int64_t> lastNumber_;
+  std::thread freeing_;  // frees the merged tree after the transform
   // Declared last: its threads use the members above until it is gone.
   std::optional<ReadAhead<ReadInput>> ahead_;
 };

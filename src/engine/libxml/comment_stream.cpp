@@ -20,7 +20,7 @@
 #include "base/paths.hpp"
 #include "base/text.hpp"
 #include "engine/documents.hpp"
-#include "engine/libxml/copy_sheet_shortcut.hpp"
+#include "engine/libxml/chat_dump.hpp"
 #include "engine/libxml/document.hpp"
 #include "engine/libxml/owners.hpp"
 #include "engine/libxml/xml_stream.hpp"
@@ -62,97 +62,6 @@ std::optional<std::string_view> NumberText(const xmlNode* chat, XmlCharPtr& scra
   }
   return std::nullopt;
 }
-
-int AppendToArena(void* context, const char* buffer, int length) noexcept {
-  try {
-    static_cast<Arena*>(context)->Append(std::string_view(buffer, static_cast<std::size_t>(length)));
-    return length;
-  } catch (...) {
-    return -1;  // called from inside libxml2: nothing may leave
-  }
-}
-
-// Serialises chats as the output will hold them, onto the end of an arena.
-class ChatDump {
- public:
-  ChatDump(Arena& into, const Sheet& sheet)
-      : into_(into), encoding_(reinterpret_cast<const char*>(OutputEncoding(sheet))), exact_(sheet.copies) {}
-
-  // The length of the bytes appended for `chat`; they are in the arena after Finish.
-  std::uint32_t Append(xmlNode* chat) {
-    if (!exact_) return AppendEquivalent(chat);
-    if (!out_) {
-      out_.reset(xmlOutputBufferCreateIO(&AppendToArena, nullptr, &into_, nullptr));
-      if (!out_) throw std::bad_alloc();
-    }
-    // The buffer passes its bytes on in large pieces, not chat by chat: what was
-    // written is what the arena holds plus what waits in the buffer.
-    const auto position = [this] { return into_.Size() + xmlOutputBufferGetSize(out_.get()); };
-    const std::size_t before = position();
-    // Trap: attribute text is escaped by the encoding of the document it is saved
-    // with, which is the sheet's output encoding then, not this input's.
-    xmlDoc* doc = chat->doc;
-    const xmlChar* own = doc->encoding;
-    doc->encoding = BAD_CAST encoding_;
-    xmlNodeDumpOutput(out_.get(), doc, chat, 1, 0, encoding_);
-    doc->encoding = own;
-    if (out_->error != 0) throw std::bad_alloc();
-    const std::size_t length = position() - before;
-    if (length > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-    return static_cast<std::uint32_t>(length);
-  }
-  void Finish() {
-    if (out_ && (xmlOutputBufferFlush(out_.get()) < 0 || out_->error != 0)) throw std::bad_alloc();
-  }
-
- private:
-  // Bytes that parse to the same chat, for a document that is parsed again rather
-  // than saved: escaped only as parsing needs, at a fraction of the serialiser's
-  // cost. A chat here holds text alone.
-  std::uint32_t AppendEquivalent(const xmlNode* chat) {
-    text_.assign("<");
-    text_.append(reinterpret_cast<const char*>(chat->name));
-    for (const xmlAttr* a = chat->properties; a != nullptr; a = a->next) {
-      text_.append(" ").append(reinterpret_cast<const char*>(a->name)).append("=\"");
-      XmlCharPtr scratch;
-      const xmlChar* value = a->children != nullptr && a->children->next == nullptr ? a->children->content : nullptr;
-      if (value == nullptr) value = (scratch = XmlCharPtr(xmlNodeListGetString(chat->doc, a->children, 1))).get();
-      Escape(value, true);
-      text_.append("\"");
-    }
-    if (chat->children == nullptr) {
-      text_.append("/>");
-    } else {
-      text_.append(">");
-      for (const xmlNode* c = chat->children; c != nullptr; c = c->next) Escape(c->content, false);
-      text_.append("</").append(reinterpret_cast<const char*>(chat->name)).append(">");
-    }
-    into_.Append(text_);
-    return static_cast<std::uint32_t>(text_.size());
-  }
-  void Escape(const xmlChar* value, bool attribute) {
-    for (const xmlChar* p = value; p != nullptr && *p != 0; ++p) {
-      switch (*p) {
-        case '&': text_.append("&amp;"); break;
-        case '<': text_.append("&lt;"); break;
-        case '>': text_.append("&gt;"); break;
-        case '\r': text_.append("&#13;"); break;
-        // In attribute values these would end the value or be lost to
-        // normalisation when parsed again.
-        case '"': text_.append(attribute ? "&quot;" : "\""); break;
-        case '\n': text_.append(attribute ? "&#10;" : "\n"); break;
-        case '\t': text_.append(attribute ? "&#9;" : "\t"); break;
-        default: text_.push_back(static_cast<char>(*p));
-      }
-    }
-  }
-
-  Arena& into_;
-  const char* encoding_;  // of the sheet's xsl:output; null for none
-  const bool exact_;      // the saved bytes themselves (a plain copy), or bytes to parse again
-  OutputBufferPtr out_;
-  std::string text_;
-};
 
 // Sees each chat as the parser closes it, hands it on, and shrinks the tree so
 // that at most one chat is whole at any time. `runHeads` is the base's: its chats
@@ -271,8 +180,15 @@ class LibxmlStreamedBase final : public StreamedBase {
 
   const DocumentHandle& Tree() const noexcept override { return doc_; }
 
-  DocumentHandle MergedTree(Arena& bytes, const std::vector<std::uint32_t>& lengths) override {
-    if (textsJoin_) return nullptr;
+  bool BeginMergedTree(const std::vector<std::size_t>& keptPerRun, const Arena& bytes,
+                       const std::vector<std::uint32_t>& lengths) override {
+    // A place for the appended chats even if none come: written without
+    // indentation, an empty place adds nothing.
+    std::vector<std::size_t> kept = keptPerRun;
+    kept.resize(heads_.size());
+    PlaceComments(kept, 1);
+    if (textsJoin_) return false;
+    perPlace_.back() = 0;
     // The base as text without indentation: nothing stands between two chats, so
     // each place's chats are one stretch of the arena.
     xmlChar* dumped = nullptr;
@@ -280,54 +196,34 @@ class LibxmlStreamedBase final : public StreamedBase {
     xmlDocDumpFormatMemoryEnc(xml::Tree(doc_), &dumped, &size, "UTF-8", 0);
     const XmlCharPtr owned(dumped);
     if (!owned) throw ComError(kEOutOfMemory);
-    const std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
-    // The document as stretches: base text, a place's chats, base text, ...
-    struct Stretch {
-      bool chats;
-      std::size_t begin;
-      std::size_t size;
-    };
-    std::vector<Stretch> stretches;
-    const std::string first = "<" + Marker('a') + "/><" + Marker('b') + "/>";
-    std::size_t at = 0;
+    std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
+    const std::string place = "<" + Marker('a') + "/><" + Marker('b') + "/>";
+    pushed_.emplace(url_);
     std::size_t offset = 0;
     std::size_t piece = 0;
-    for (const std::size_t pieces : perPlace_) {
-      const std::size_t place = text.find(first, at);
-      if (place == std::string_view::npos) return nullptr;
+    for (std::size_t p = 0; p < perPlace_.size(); ++p) {
+      const std::size_t at = text.find(place);
+      if (at == std::string_view::npos) throw ComError(kEFail, L"the comments have no place in the output");
+      pushed_->Push(text.substr(0, at));
+      text.remove_prefix(at + place.size());
       std::size_t length = 0;
-      for (std::size_t k = 0; k < pieces; ++k) length += lengths.at(piece++);
-      stretches.push_back({false, at, place - at});
-      stretches.push_back({true, offset, length});
+      for (std::size_t k = 0; k < perPlace_[p]; ++k) length += lengths.at(piece++);
+      AddToMergedTree(bytes, offset, offset + length);
       offset += length;
-      at = place + first.size();
     }
-    stretches.push_back({false, at, text.size() - at});
-    std::size_t next = 0;
-    const PieceReader read = [&](char* into, int room) {
-      std::size_t filled = 0;
-      while (filled < static_cast<std::size_t>(room) && next < stretches.size()) {
-        Stretch& s = stretches[next];
-        const std::size_t n = std::min(s.size, static_cast<std::size_t>(room) - filled);
-        if (s.chats) {
-          bytes.Read(s.begin, n, [&](std::string_view part) {
-            std::memcpy(into + filled, part.data(), part.size());
-            filled += part.size();
-          });
-          bytes.FreeBefore(s.begin + n);
-        } else {
-          std::memcpy(into + filled, text.data() + s.begin, n);
-          filled += n;
-        }
-        s.begin += n;
-        s.size -= n;
-        if (s.size == 0) ++next;
-      }
-      return static_cast<int>(filled);
-    };
-    DocumentHandle merged;
-    if (CreateDocument(merged) < 0) throw ComError(kEOutOfMemory);
-    if (!LoadPieces(merged, url_, read)) throw ComError(kEFail, L"the merged comments could not be read again");
+    tail_ = text;  // after the appended chats
+    return true;
+  }
+
+  void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end) override {
+    bytes.Read(begin, end - begin, [this](std::string_view part) { pushed_->Push(part); });
+  }
+
+  DocumentHandle FinishMergedTree() override {
+    pushed_->Push(tail_);
+    DocumentHandle merged = pushed_->Finish();
+    pushed_.reset();
+    doc_.reset();  // the base is in the merged tree now
     return merged;
   }
 
@@ -371,6 +267,8 @@ class LibxmlStreamedBase final : public StreamedBase {
 
   DocumentHandle doc_;
   std::string url_;
+  std::optional<PushedDocument> pushed_;  // the merged tree while it is built
+  std::string tail_;                      // the base's text after the appended chats
   bool textsJoin_ = false;
   std::vector<xmlNode*> heads_;    // the first chat of each run, emptied; owned by the tree
   std::vector<std::size_t> perPlace_;  // chats at each marker pair, in document order

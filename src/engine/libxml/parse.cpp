@@ -5,6 +5,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/SAX2.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <exception>
@@ -17,6 +18,7 @@
 #include "engine/libxml/attribute_bound.hpp"
 #include "engine/libxml/document.hpp"
 #include "engine/libxml/error_scope.hpp"
+#include "engine/libxml/library_setup.hpp"
 #include "engine/libxml/xml_stream.hpp"
 #include "base/text.hpp"
 
@@ -140,14 +142,13 @@ bool Refuse(Document& target, const std::wstring& name, const std::string& reaso
 template <typename Read>
 bool Parse(Document& target, const std::wstring& name, const char* encoding, LoadPolicy policy,
            ElementEndObserver* observer, const Read& read, const std::function<std::string()>& refused,
-           const std::function<std::string_view()>& head,
-           int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA) {
+           const std::function<std::string_view()>& head) {
   ErrorScope errors;
   ParserCtxtPtr ctxt(xmlNewParserCtxt());
   if (!ctxt) throw ComError(kEOutOfMemory);
   InputParse mark;
-  // By default CDATA sections become plain text, as a transform would make them
-  // anyway, and blank text between elements goes.
+  // CDATA sections become plain text, as a transform would make them anyway.
+  int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
   if (policy == LoadPolicy::Input) {
     ctxt->_private = &mark;
     ctxt->sax->internalSubset = &RefuseDocumentType;
@@ -212,10 +213,6 @@ bool ParseBytes(Document& target, const std::string& bytes, const char* encoding
                [&] { return std::string_view(bytes); });
 }
 
-}  // namespace
-
-namespace {
-
 // Ends a load at the next element once its stop flag is raised.
 class StopAtNextElement final : public ElementEndObserver {
  public:
@@ -229,21 +226,42 @@ class StopAtNextElement final : public ElementEndObserver {
   const StopFlag& stop_;
 };
 
-int ReadPieces(void* context, char* buffer, int length) noexcept {
-  return (*static_cast<const PieceReader*>(context))(buffer, length);
-}
-
 }  // namespace
 
-bool LoadPieces(const DocumentHandle& handle, const std::string& url, const PieceReader& read) {
-  const auto parse = [&](xmlParserCtxt* ctxt, int options) {
-    return xmlCtxtReadIO(ctxt, &ReadPieces, nullptr, const_cast<PieceReader*>(&read), url.c_str(), nullptr, options);
-  };
-  // The bytes come from a tree loaded so already: every blank text in them is one
-  // that tree kept. Trap: compact text may not be changed in place afterwards;
-  // this tree is only read (and at most pruned of blank text by the transform).
-  return Parse(Require(handle), {}, nullptr, LoadPolicy::Input, nullptr, parse, [] { return std::string(); },
-               [] { return std::string_view(); }, XML_PARSE_NONET | XML_PARSE_COMPACT);
+PushedDocument::PushedDocument(const std::string& url) {
+  InitLibraries();
+  ctxt_.reset(xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, url.c_str()));
+  if (!ctxt_) throw ComError(kEOutOfMemory);
+  // Trap: compact text may not be changed in place afterwards; this tree is only
+  // read (and at most pruned of blank text by the transform).
+  xmlCtxtUseOptions(ctxt_.get(), XML_PARSE_NONET | XML_PARSE_COMPACT);
+}
+
+PushedDocument::~PushedDocument() {
+  if (ctxt_) DocPtr unfinished(ctxt_->myDoc);  // the parser leaves its document to its caller
+}
+
+void PushedDocument::Push(std::string_view bytes) {
+  ErrorScope errors;
+  while (!bytes.empty()) {
+    const auto n = static_cast<int>(std::min<std::size_t>(bytes.size(), std::size_t{1} << 30));
+    if (xmlParseChunk(ctxt_.get(), bytes.data(), n, 0) != 0 || errors.OutOfMemory())
+      throw errors.Failure(L"the merged comments could not be read again");
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+DocumentHandle PushedDocument::Finish() {
+  ErrorScope errors;
+  const int status = xmlParseChunk(ctxt_.get(), nullptr, 0, 1);
+  DocPtr parsed(ctxt_->myDoc);
+  ctxt_->myDoc = nullptr;
+  if (status != 0 || !parsed || !ctxt_->wellFormed || errors.OutOfMemory())
+    throw errors.Failure(L"the merged comments could not be read again");
+  DocumentHandle handle;
+  if (CreateDocument(handle) < 0) throw ComError(kEOutOfMemory);
+  handle->Reset(std::move(parsed), nullptr, true);
+  return handle;
 }
 
 bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy policy, const StopFlag* stop) {

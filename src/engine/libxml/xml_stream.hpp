@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/libxml/owners.hpp"
 #include "engine/xml_component.hpp"
 
 namespace zantrel::xml {
@@ -36,12 +37,25 @@ class ElementEndObserver {
 // Load with the input policy, the same parser, options and refusals as Load.
 bool LoadObserved(const DocumentHandle& doc, const std::wstring& path, ElementEndObserver& observer);
 
-// A document parsed from bytes that `read` hands over piece by piece (as many as
-// fit, 0 at the end, -1 on failure), with the input parser and options; its small
-// texts are kept inside their nodes, so the tree must not be edited. For a tree
-// that is only read. False when the bytes are no well-formed document.
-using PieceReader = std::function<int(char* into, int size)>;
-bool LoadPieces(const DocumentHandle& doc, const std::string& url, const PieceReader& read);
+// A document parsed from bytes pushed to it piece by piece, as they become
+// known: bytes this back end wrote itself, with no document type and no
+// namespace. Every blank text in them is kept, and small texts are kept inside
+// their nodes, so the tree must not be edited: it is only read. One thread at a
+// time, any thread. Push and Finish throw ComError when the bytes are no
+// well-formed document (E_FAIL) or memory runs out.
+class PushedDocument {
+ public:
+  explicit PushedDocument(const std::string& url);
+  PushedDocument(const PushedDocument&) = delete;
+  PushedDocument& operator=(const PushedDocument&) = delete;
+  ~PushedDocument();
+
+  void Push(std::string_view bytes);
+  DocumentHandle Finish();
+
+ private:
+  ParserCtxtPtr ctxt_;
+};
 
 // True when the loaded document declares or uses no namespace anywhere: only such
 // a source is handed over as it is by a plain-copy style sheet.

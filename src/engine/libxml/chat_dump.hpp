@@ -1,0 +1,41 @@
+// Chats as bytes on an arena, for reading comments as a stream
+// (comment_stream.cpp): the serialiser's own bytes where they are the saved
+// file's, else bytes that parse to the same chats. Internal to engine/libxml.
+//
+// One thread at a time (the one reading the input). The arena and the sheet
+// outlive the dump. Failures: std::bad_alloc when the arena cannot grow.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/byte_arena.hpp"
+#include "engine/libxml/document.hpp"
+#include "engine/libxml/owners.hpp"
+
+namespace zantrel::xml {
+
+class ChatDump {
+ public:
+  ChatDump(Arena& into, const Sheet& sheet);
+
+  // The length of the bytes appended for `chat`; they are in the arena after
+  // Finish.
+  std::uint32_t Append(xmlNode* chat);
+  void Finish();
+
+ private:
+  std::uint32_t AppendEquivalent(const xmlNode* chat);
+  void Escape(const xmlChar* value, bool attribute);
+
+  Arena& into_;
+  const char* encoding_;  // of the sheet's xsl:output; null for none
+  const bool exact_;      // the saved bytes themselves (a plain copy), or bytes to
+                          // parse again
+  OutputBufferPtr out_;
+  std::string text_;
+};
+
+}  // namespace zantrel::xml
