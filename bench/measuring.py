@@ -4,6 +4,7 @@ a report shows them."""
 import glob
 import os
 import platform
+import shutil
 import subprocess
 import sys
 import time
