@@ -6,6 +6,7 @@
 // allocation failure; platform failures give the empty string.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -74,5 +75,7 @@ std::wstring GetModuleDirectory();
 std::wstring GetCurrentDirectoryPath();
 // True when the path names any existing entry, a directory included.
 bool PathExists(const std::wstring& path);
+// The size of the file the path names (a link followed), or 0 when there is none.
+std::uint64_t FileSize(const std::wstring& path);
 
 }  // namespace zantrel

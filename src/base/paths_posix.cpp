@@ -74,6 +74,12 @@ bool PathExists(const std::wstring& path) {
   return ::stat(WideToNative(path).c_str(), &st) == 0;
 }
 
+std::uint64_t FileSize(const std::wstring& path) {
+  struct stat st {};
+  if (::stat(WideToNative(path).c_str(), &st) != 0 || st.st_size < 0) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 std::wstring AnsiToWide(std::string_view text) {
   // The system code page here is UTF-8; bytes that are not UTF-8 become U+FFFD,
   // as the Windows conversion substitutes its default character.

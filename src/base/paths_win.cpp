@@ -39,6 +39,12 @@ bool PathExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::uint64_t FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
 std::wstring AnsiToWide(std::string_view text) {
   const std::string terminated(text);
   const int n = MultiByteToWideChar(CP_ACP, 0, terminated.c_str(), -1, nullptr, 0);

@@ -24,8 +24,9 @@
 
 namespace zantrel {
 
-// Which way a job holds its comments where it may choose.
-enum class MergePath { Compact, WholeTree };
+// Which way a job holds its comments where it may choose: the better one for
+// the job, or one of them wherever it can follow the job (to compare them).
+enum class MergePath { Best, Compact, WholeTree };
 
 // What a job's store works from: owned by the driver, outliving the store.
 struct MergeInputs {
@@ -59,7 +60,9 @@ class CommentStore {
 
 // The one place that chooses how a job holds its comments: the compact form where
 // `preferred` allows, the back end can read comments as a stream and the sheet
-// is ready, else the whole tree.
+// is ready, else the whole tree. Best takes the compact form for a sheet of one's
+// own only for large inputs: building its tree again costs more than it saves
+// for small ones.
 std::unique_ptr<CommentStore> OpenCommentStore(const MergeInputs& job, MergePath preferred);
 
 // The whole tree with inputs 0 .. merged - 1 already loaded and merged (without

@@ -21,7 +21,7 @@ namespace zantrel {
 
 bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
                  const std::wstring& outputPath, std::vector<std::wstring> inputs,
-                 MergePath path = MergePath::Compact);
+                 MergePath path = MergePath::Best);
 
 // "4月6日9時5分7秒": month, day, hour, minute, second without leading zeros.
 std::wstring FormatTimeText(const std::tm& local);
