@@ -18,7 +18,6 @@ TEST(ComMessage, SystemTextLosesItsFinalLineEndOnly) {
       {L"Inner\r\nlines\r\n", 0x80070005u, L"Inner\r\nlines"},
       {L"\n", 0x80070005u, L"\n"},  // a single character is kept as it is
       {std::nullopt, 0x80040205u, L"IDispatch error #5"},
-      {std::nullopt, 0x80040201u, L"IDispatch error #1"},
       {std::nullopt, 0x8004FFFFu, L"IDispatch error #65023"},
       {std::nullopt, 0x80040200u, L"Unknown error 0x80040200"},  // below the range
       {std::nullopt, 0x00000001u, L"Unknown error 0x1"},
@@ -38,13 +37,6 @@ TEST(ComErrorReport, DescriptionLineOnlyWhenThereIsOne) {
   WriteComErrorReport(ComError(kEFail, L""), &AppendLog);  // empty still gives a line
   EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"Invalid pointer", L"Unspecified error",
                                                      L"line 3: bad", L"Unspecified error", L""}));
-}
-
-TEST(ComErrorReport, FileErrorsCarryTheSystemText) {
-  const ComError error = ComError::FromErrno(ENOENT, L"/nowhere/out.xml");
-  EXPECT_EQ(static_cast<std::uint32_t>(error.Error()), 0x80070003u);
-  EXPECT_EQ(error.ErrorMessage(), L"No such file or directory");
-  EXPECT_EQ(error.Description(), std::optional<std::wstring>(L"/nowhere/out.xml"));
 }
 
 TEST(CallTextReport, WhatTextIsOneWideLine) {

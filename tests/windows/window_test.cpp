@@ -1,5 +1,5 @@
 // Window tests under Wine: message routing, the main window, settings at close,
-// the drop road and a whole job served by the message loop.
+// the drop road, and the log of workers served by the message loop.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shellapi.h>
@@ -9,10 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <functional>
-#include <memory>
 #include <optional>
-#include <random>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -58,20 +55,6 @@ std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
   return text;
-}
-
-
-// The INI file's keys of section [main], in file order, and their values.
-std::vector<std::wstring> IniKeys(const std::wstring& path, std::vector<std::wstring>* values = nullptr) {
-  const std::wstring text = DecodeIniBytes(test::ReadFile(path));
-  std::vector<std::wstring> keys;
-  for (const auto& line : test::SplitLines(text)) {
-    if (const auto eq = line.find(L'='); eq != std::wstring::npos) {
-      keys.push_back(line.substr(0, eq));
-      if (values != nullptr) values->push_back(line.substr(eq + 1));
-    }
-  }
-  return keys;
 }
 
 // A DROPFILES block with wide paths, as the shell hands it over.
@@ -172,11 +155,6 @@ TEST_F(MainWindowTest, RegistersOnceAndBuildsTheLog) {
   ASSERT_TRUE(CreateWnd(window));
   // The caption names the class and the project's one version.
   EXPECT_EQ(WindowText(window.Handle()), L"Zantrel - Ver." + GetAppInfo().version + L" Test");
-  // Without a settings file the window has its default size.
-  RECT r{};
-  GetWindowRect(window.Handle(), &r);
-  EXPECT_EQ(r.right - r.left, window.DefaultWidth());
-  EXPECT_EQ(r.bottom - r.top, window.DefaultHeight());
   EXPECT_FALSE(IsWindowVisible(window.Handle()));
   AppendLog(L"こんにちは");
   EXPECT_EQ(WindowText(window.LogControlHandle()), L"こんにちは\r\n");
@@ -199,32 +177,20 @@ TEST_F(MainWindowTest, RegistersOnceAndBuildsTheLog) {
   EXPECT_EQ(log.bottom - log.top, 300);
 }
 
-TEST_F(MainWindowTest, CloseWritesTheSettingsOnceInOrder) {
+TEST_F(MainWindowTest, CloseWritesTheSettings) {
   CWndMain window(L"Zantrel", settings_);
   ASSERT_TRUE(RegisterWndClass(window));
   ASSERT_TRUE(CreateWnd(window));
   window.SetSavePattern(L"結合/$title_全部.xml");
   SendMessageW(window.Handle(), WM_CLOSE, 0, 0);
   EXPECT_EQ(window.Handle(), nullptr);
-  std::vector<std::wstring> values;
-  EXPECT_EQ(IniKeys(settings_, &values), (std::vector<std::wstring>{L"left", L"top", L"width", L"height", L"save"}));
-  // A first run's window is 400 by 280.
-  ASSERT_EQ(values.size(), 5u);
-  EXPECT_EQ(values[2], L"400");
-  EXPECT_EQ(values[3], L"280");
-  EXPECT_EQ(LoadSavePattern(settings_), L"結合/$title_全部.xml");  // Japanese round-trips
+  // A first run's window is 400 by 280; a Japanese pattern round-trips.
+  const IniFile ini(settings_, L"main");
+  EXPECT_EQ(ini.ReadInt(L"", L"width", 0), 400);
+  EXPECT_EQ(ini.ReadInt(L"", L"height", 0), 280);
+  EXPECT_EQ(LoadSavePattern(settings_), L"結合/$title_全部.xml");
   MSG msg;
   EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // WM_DESTROY ended the loop
-}
-
-TEST_F(MainWindowTest, DestroyingTheObjectClosesAndSaves) {
-  {
-    CWndMain window(L"Zantrel", settings_);
-    ASSERT_TRUE(RegisterWndClass(window));
-    ASSERT_TRUE(CreateWnd(window));
-  }
-  EXPECT_EQ(IniKeys(settings_).size(), 5u);
-  PumpMessages();
 }
 
 TEST_F(MainWindowTest, DropsReachIntake) {
@@ -275,27 +241,6 @@ TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
     EXPECT_EQ(std::stoi(m[2].str()), next[t]++);
   }
   for (int n : next) EXPECT_EQ(n, kLines);
-}
-
-// Serves the window until a job has ended (at most 30 s), then lets the workers
-// finish; their outcome for scripts.
-int ServeUntilAJobEnded(Workers& workers) {
-  for (int i = 0; i < 3000 && workers.Ended() == 0; ++i) {
-    PumpMessages();
-    Sleep(10);
-  }
-  PumpMessages();
-  return workers.Finish();
-}
-
-// The log of the job of WholeJobServedByTheMessageLoop and the file it saved.
-void ExpectTheThreeFileJob(const CWndMain& window, const TempDir& dir) {
-  std::vector<std::wstring> expected = {L"対象 : a.xml", L"対象 : b.xml", L"対象 : c.xml",
-                                        L"保存先 : " + dir.path() + L"out.xml"};
-  const std::vector<std::wstring> job = test::GoldenLog("three_inputs.log");
-  expected.insert(expected.end(), job.begin(), job.end());
-  test::ExpectLog(test::SplitLines(WindowText(window.LogControlHandle())), expected);
-  EXPECT_EQ(test::ChatNumbersOfFile(dir / L"out.xml"), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
 }
 
 // Two large jobs at once: each writes at most twenty ticks per call, not one per
@@ -359,61 +304,6 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
   EXPECT_TRUE(PathExists(dir / L"a1_out.xml"));
   EXPECT_TRUE(PathExists(dir / L"b1_out.xml"));
   PumpMessages();
-}
-
-class JobWindowTest : public MainWindowTest {
- protected:
-  void SetUp() override {
-    MainWindowTest::SetUp();
-    ResetProgressTicks();
-    WriteFile(dir / L"a.xml", CommentXml({1, 2, 3}));
-    WriteFile(dir / L"b.xml", CommentXml({3, 4}));
-    WriteFile(dir / L"c.xml", CommentXml({4, 5}));
-    window_ = std::make_unique<CWndMain>(L"Zantrel", settings_);
-    window_->AttachWorkers(workers_);
-    ASSERT_TRUE(RegisterWndClass(*window_));
-    ASSERT_TRUE(CreateWnd(*window_));
-    window_->SetSavePattern(dir / L"out.xml");
-  }
-  // The build places the bundled style sheet beside this test program too.
-  bool Submit() { return SubmitJob(MakeJobRequest({dir / L"c.xml", dir / L"a.xml", dir / L"b.xml"}), *window_); }
-  std::unique_ptr<CWndMain> window_;  // made once the settings path is known
-};
-
-TEST_F(JobWindowTest, WholeJobServedByTheMessageLoop) {
-  ASSERT_TRUE(Submit());
-  ASSERT_EQ(ServeUntilAJobEnded(workers_), 0);
-  ExpectTheThreeFileJob(*window_, dir);
-}
-
-// Any program may post to our window. Neither the message number the log once used
-// nor the log's own registered message may make the window run what lParam says.
-TEST_F(JobWindowTest, ForeignMessagesChangeNothing) {
-  bool forgedRan = false;
-  const std::function<void()> forged = [&] {
-    forgedRan = true;
-    AppendLog(L"forged");
-  };
-  std::mt19937_64 random(std::random_device{}());
-  const struct {
-    UINT message;
-    LPARAM lParam;
-  } foreign[] = {
-      {WM_APP + 1, 0},
-      {WM_APP + 1, static_cast<LPARAM>(random() | 1)},
-      {WM_APP + 1, reinterpret_cast<LPARAM>(&forged)},
-      {RunAppendMessage(), 0},
-      {RunAppendMessage(), static_cast<LPARAM>(random() | 1)},
-      {RunAppendMessage(), reinterpret_cast<LPARAM>(&forged)},
-  };
-  // Before the job, and again while its worker logs.
-  for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
-  PumpMessages();
-  ASSERT_TRUE(Submit());
-  for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
-  ASSERT_EQ(ServeUntilAJobEnded(workers_), 0);
-  EXPECT_FALSE(forgedRan);
-  ExpectTheThreeFileJob(*window_, dir);
 }
 
 }  // namespace
