@@ -2,12 +2,15 @@
 // the saved bytes, every log line and the outcome must be the same.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "base/byte_arena.hpp"
 #include "base/paths.hpp"
 #include "base/text.hpp"
 #include "comments/progress.hpp"
@@ -233,7 +236,8 @@ TEST(CompactMerge, SameBytesLogsAndOutcomeAsTheWholeTree) {
 }
 
 // Jobs the random ones do not make, each on its own: numbers at the edges of what
-// reads as a number, and no chats at all.
+// reads as a number, no chats at all, and the compact form stepping aside at each
+// step where it can.
 TEST(CompactMerge, ShapesOneByOne) {
   const std::string plain = test::ReadFile(ZANTREL_STYLE_SHEET);
   struct Case {
@@ -251,6 +255,15 @@ TEST(CompactMerge, ShapesOneByOne) {
       {"a number one past the largest",
        {"<packet><thread/><chat no=\"1\"/></packet>", "<packet><chat no=\"9223372036854775808\"/></packet>"}},
       {"an empty number", {"<packet><thread/><chat no=\"1\"/></packet>", "<packet><chat no=\"\"/></packet>"}},
+      {"at the base", {"<packet xmlns:x=\"u\"><thread/><chat no=\"1\"/><chat no=\"2\"/></packet>",
+                       "<packet><chat no=\"2\"/><chat no=\"3\"/></packet>", "<packet><chat no=\"3\"/></packet>"}},
+      {"at the first later file, a third follows",
+       {"<packet><thread/><chat no=\"1\"/><chat no=\"2\"/></packet>",
+        "<p xmlns:x=\"u\"><chat no=\"2\" x:a=\"1\"/><chat no=\"3\"/></p>", "<packet><chat no=\"3\"/><chat no=\"4\"/></packet>"}},
+      {"at a later file, after two were merged",
+       {"<packet><thread/><chat no=\"1\"/><chat no=\"2\"/></packet>", "<packet><chat no=\"2\"/><chat no=\"3\"/></packet>",
+        "<packet><chat no=\"3\"/><chat no=\"4\"/></packet>", "<packet><chat no=\"4\"/><chat no=\"5\"><b>x</b></chat></packet>",
+        "<packet><chat no=\"5\"/><chat no=\"6\"/></packet>"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -258,6 +271,82 @@ TEST(CompactMerge, ShapesOneByOne) {
     const auto compact = RunJobs(jobs, MergePath::Compact);
     const auto whole = RunJobs(jobs, MergePath::WholeTree);
     EXPECT_EQ(compact, whole) << Describe(jobs, compact, whole);
+  }
+}
+
+// Kept bytes over several arena blocks (4 MiB each), moved down with copies
+// skipped between them on both sides of the block edges.
+TEST(CompactMerge, KeptBytesAcrossSeveralBlocks) {
+  constexpr int k = 22000;
+  const auto file = [](int from, int to, int step) {
+    std::vector<test::Chat> chats;
+    for (int n = from; n < to; n += step)
+      chats.push_back({std::to_string(n), std::string(static_cast<std::size_t>(40 + n % 83), static_cast<char>('a' + n % 26))});
+    return test::CommentXml(chats);
+  };
+  // The base holds the even numbers below 2k; the next file every number of
+  // [k, 3k), so its first half alternates copies and new chats.
+  const std::vector<Job> jobs = {
+      {{file(0, 2 * k, 2), file(k, 3 * k, 1), file(5 * k / 2, 7 * k / 2, 1)}, test::ReadFile(ZANTREL_STYLE_SHEET)}};
+  const Outcome compact = RunJobs(jobs, MergePath::Compact)[0];
+  const Outcome whole = RunJobs(jobs, MergePath::WholeTree)[0];
+  ASSERT_TRUE(compact.saved && whole.saved);
+  EXPECT_GT(whole.saved->size(), BlockPool::kBlock * 3 / 2);
+  EXPECT_EQ(compact.log, whole.log);
+  const auto [differs, _] = std::mismatch(compact.saved->begin(), compact.saved->end(), whole.saved->begin(),
+                                          whole.saved->end());
+  EXPECT_EQ(differs - compact.saved->begin(), static_cast<std::ptrdiff_t>(compact.saved->size()))
+      << "the saved files differ from this byte on; sizes " << compact.saved->size() << " and " << whole.saved->size();
+}
+
+// A failing input ends the job at its own line, on either way: the input read
+// ahead on the other thread meanwhile stops at its next element, not at its end.
+TEST(CompactMerge, AFailureDoesNotWaitForTheInputReadAhead) {
+  TempDir dir;
+  WriteFile(dir / L"convert.xsl", test::ReadFile(ZANTREL_STYLE_SHEET));
+  // The base takes long enough to read for the helper to be reading input 3 when
+  // input 2 fails; input 3 takes far longer to read than the rest.
+  WriteFile(dir / L"base.xml", test::CommentRange(1, 20000));
+  WriteFile(dir / L"good.xml", test::CommentRange(20000, 5000));
+  WriteFile(dir / L"bad.xml", "<packet><chat no=\"1\"></packet>");
+  std::vector<test::Chat> chats(10000, test::Chat{"7", "x"});
+  chats.push_back({"x", "x"});
+  WriteFile(dir / L"number.xml", test::CommentXml(chats));
+  std::string refs;
+  for (int c = 0; c < 1000; ++c) refs += "&#12354;";
+  std::string big = "<packet>";
+  for (int i = 0; i < 8000; ++i) big += "<a>" + refs + "</a>";
+  WriteFile(dir / L"big.xml", big + "</packet>");
+  using Clock = std::chrono::steady_clock;
+  Clock::duration took{};
+  const auto run = [&](const std::wstring& second, MergePath path) {
+    const auto start = Clock::now();
+    const Outcome outcome = RunJob(dir, {dir / L"base.xml", dir / second, dir / L"big.xml"}, path);
+    took = Clock::now() - start;
+    return outcome;
+  };
+  const std::pair<std::wstring, std::wstring> failures[] = {
+      {L"bad.xml", L"pDoc->load()[loadXML()]"},
+      {L"number.xml", L"bad lexical cast: source type value could not be interpreted as target"}};
+  for (const MergePath path : {MergePath::Compact, MergePath::WholeTree}) {
+    SCOPED_TRACE(path == MergePath::Compact ? "compact" : "whole tree");
+    ASSERT_TRUE(run(L"good.xml", path).saved);
+    const Clock::duration whole = took;
+    for (const auto& [second, error] : failures) {
+      SCOPED_TRACE(WideToUtf8(second));
+      Clock::duration quickest = Clock::duration::max();  // of two, should a stall slow one
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        const Outcome failed = run(second, path);
+        quickest = std::min(quickest, took);
+        EXPECT_FALSE(failed.finished || failed.saved);
+        ASSERT_FALSE(failed.log.empty());
+        EXPECT_TRUE(failed.log.back().ends_with(error)) << WideToUtf8(failed.log.back());
+        EXPECT_NE(std::find(failed.log.begin(), failed.log.end(), L"読み込み：" + second), failed.log.end());
+        EXPECT_EQ(std::find(failed.log.begin(), failed.log.end(), L"読み込み：big.xml"), failed.log.end());
+      }
+      // Waiting for input 3 would take about as long as the job that reads it.
+      EXPECT_LT(quickest * 3, whole);
+    }
   }
 }
 
