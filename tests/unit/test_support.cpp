@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <regex>
 
 #include "base/log.hpp"
 #include "base/paths.hpp"
@@ -143,41 +142,6 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
     lines.push_back(text.substr(start, pos - start));
   if (start < text.size()) lines.push_back(text.substr(start));
   return lines;
-}
-
-std::vector<std::wstring> GoldenLog(const std::string& name, const std::wstring& dir) {
-  const std::wstring path = std::wstring(ZANTREL_GOLDEN_DIR) + Utf8ToWide(name);
-  std::wstring text = Utf8ToWide(ReadFile(path));
-  EXPECT_FALSE(text.empty()) << "no golden log " << name;
-  for (std::size_t at; (at = text.find(L"{dir}")) != std::wstring::npos;) text.replace(at, 5, dir);
-  std::vector<std::wstring> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  return lines;
-}
-
-void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected) {
-  static const std::wregex time(L"(1[0-2]|[1-9])月([1-9]|[12][0-9]|3[01])日(1?[0-9]|2[0-3])時"
-                                L"([1-5]?[0-9])分([1-5]?[0-9]|60)秒");
-  ASSERT_EQ(actual.size(), expected.size()) << WideToUtf8([&] {
-    std::wstring all;
-    for (const auto& l : actual) all += l + L"\n";
-    return all;
-  }());
-  for (std::size_t i = 0; i < actual.size(); ++i) {
-    if (expected[i] == kAnyText) {
-      EXPECT_FALSE(actual[i].empty()) << "line " << i;
-      continue;
-    }
-    const std::size_t mark = expected[i].find(kAnyTime);
-    if (mark == std::wstring::npos) {
-      EXPECT_EQ(WideToUtf8(actual[i]), WideToUtf8(expected[i])) << "line " << i;
-    } else {
-      EXPECT_EQ(WideToUtf8(actual[i].substr(0, mark)), WideToUtf8(expected[i].substr(0, mark))) << "line " << i;
-      EXPECT_TRUE(std::regex_match(actual[i].substr(mark), time)) << WideToUtf8(actual[i]);
-    }
-  }
 }
 
 std::vector<std::wstring> MaskTimes(std::vector<std::wstring> lines) {

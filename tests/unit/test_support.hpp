@@ -61,16 +61,6 @@ std::string Utf16WithBom(std::u16string_view text, bool bigEndian = false);
 // A log text split at "\r\n"; a last line without a line end is kept.
 std::vector<std::wstring> SplitLines(const std::wstring& text);
 
-// Job logs kept as golden files in tests/golden (ZANTREL_GOLDEN_DIR): UTF-8, one
-// log line per line. "<time>" stands for a time text; `{dir}` for the folder
-// given (with its trailing separator).
-inline constexpr wchar_t kAnyTime[] = L"<time>";
-// A line whose words are the system's or the component's own (they differ between
-// platforms): it only has to be there and not be empty.
-inline constexpr wchar_t kAnyText[] = L"<text>";
-std::vector<std::wstring> GoldenLog(const std::string& name, const std::wstring& dir = {});
-// Compares a log with its expectation line by line, with the placeholders above.
-void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected);
 // The log with its start and end time lines cut down to their headings.
 std::vector<std::wstring> MaskTimes(std::vector<std::wstring> lines);
 

@@ -33,16 +33,6 @@ using test::CommentXml;
 using test::TempDir;
 using test::WriteFile;
 
-// Records every message its WindowProc sees.
-class Recorder final : public CWndBase {
- public:
-  LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override {
-    seen.push_back(message);
-    return CWndBase::WindowProc(hwnd, message, wParam, lParam);
-  }
-  std::vector<UINT> seen;
-};
-
 void PumpMessages() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -87,22 +77,7 @@ HWND CreateRoutedWindow(const wchar_t* className, CWndBase& object) {
                          &object);
 }
 
-TEST(Routing, BindsAtCreationAndLetsGoAfterDestroy) {
-  Recorder object;
-  HWND hwnd = CreateRoutedWindow(L"ZantrelRoutingTest", object);
-  ASSERT_NE(hwnd, nullptr);
-  // WM_GETMINMAXINFO comes before WM_NCCREATE: it must not reach the object.
-  ASSERT_FALSE(object.seen.empty());
-  EXPECT_EQ(object.seen.front(), static_cast<UINT>(WM_NCCREATE));
-  EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), &object);
-  EXPECT_EQ(object.Handle(), hwnd);
-  DestroyWindow(hwnd);
-  EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_DESTROY)), object.seen.end());
-  // After WM_DESTROY the binding is gone: WM_NCDESTROY went to DefWindowProcW.
-  EXPECT_EQ(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_NCDESTROY)), object.seen.end());
-}
-
-// Throws from its WindowProc at one chosen message.
+// Records every message its WindowProc sees, and throws at one chosen message.
 class Thrower final : public CWndBase {
  public:
   explicit Thrower(UINT at) : at_(at) {}
@@ -117,7 +92,9 @@ class Thrower final : public CWndBase {
   UINT at_;
 };
 
-TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
+// The object is bound from WM_NCCREATE (not WM_GETMINMAXINFO before it) until
+// WM_DESTROY; an exception never leaves the window procedure.
+TEST(Routing, BindsForTheWindowsLifeAndNoExceptionLeavesIt) {
   const auto create = [](Thrower& object) { return CreateRoutedWindow(L"ZantrelThrowerTest", object); };
   // A creation message that throws makes the creation fail.
   for (const UINT at : {static_cast<UINT>(WM_NCCREATE), static_cast<UINT>(WM_CREATE)}) {
@@ -130,6 +107,9 @@ TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
   Thrower object(kThrowing);
   HWND hwnd = create(object);
   ASSERT_NE(hwnd, nullptr);
+  EXPECT_EQ(object.seen.front(), static_cast<UINT>(WM_NCCREATE));
+  EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), &object);
+  EXPECT_EQ(object.Handle(), hwnd);
   EXPECT_EQ(SendMessageW(hwnd, kThrowing, 0, 0), 0);
   PostMessageW(hwnd, kThrowing, 0, 0);
   PumpMessages();
@@ -137,6 +117,9 @@ TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
   SendMessageW(hwnd, WM_NULL, 0, 0);
   EXPECT_EQ(object.seen.back(), static_cast<UINT>(WM_NULL));
   DestroyWindow(hwnd);
+  EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_DESTROY)), object.seen.end());
+  // After WM_DESTROY the binding is gone: WM_NCDESTROY went to DefWindowProcW.
+  EXPECT_EQ(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_NCDESTROY)), object.seen.end());
   EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), nullptr);
 }
 
