@@ -107,6 +107,7 @@ TEST(Routing, BindsForTheWindowsLifeAndNoExceptionLeavesIt) {
   Thrower object(kThrowing);
   HWND hwnd = create(object);
   ASSERT_NE(hwnd, nullptr);
+  ASSERT_FALSE(object.seen.empty());
   EXPECT_EQ(object.seen.front(), static_cast<UINT>(WM_NCCREATE));
   EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), &object);
   EXPECT_EQ(object.Handle(), hwnd);
