@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <regex>
 #include <string>
@@ -43,14 +45,8 @@ std::wstring WriteScratch(const char* name, const std::uint8_t* data, std::size_
 }
 
 std::string ReadAll(const std::wstring& path) {
-  std::string bytes;
-  if (std::FILE* f = std::fopen(WideToNative(path).c_str(), "rb")) {
-    char buffer[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
+  std::ifstream in(WideToNative(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // One job over the two files on the given path: its log without the time texts,
@@ -65,10 +61,8 @@ std::pair<std::wstring, std::optional<std::string>> Job(const std::wstring& shee
   SetLogTarget(&view);
   try {
     RunMergeJob(sheet, &AppendLog, output, {base, added}, path);
-  } catch (const ComError& error) {
-    WriteComErrorReport(error, &AppendLog);
-  } catch (const std::exception& error) {
-    WriteCallTextErrorReport(error, &AppendLog);
+  } catch (...) {
+    WriteCurrentErrorReport(&AppendLog);
   }
   SetLogTarget(nullptr);
   std::optional<std::string> saved;

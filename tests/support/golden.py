@@ -1,6 +1,6 @@
-"""Golden job logs shared by the Python tests (and, through test_support, the C++
-ones): tests/golden/*.log, UTF-8, one log line per line. "<time>" stands for a
-time text and "{dir}" for the folder given."""
+"""Golden job logs shared by the Python tests (and, through merge_job_test, the
+C++ ones): tests/golden/*.log, UTF-8, one log line per line. "<time>" stands
+for a time text."""
 import os
 import re
 
@@ -9,9 +9,9 @@ ANY_TIME = "<time>"
 TIME = re.compile(r"(1[0-2]|[1-9])月([1-9]|[12][0-9]|3[01])日(1?[0-9]|2[0-3])時([1-5]?[0-9])分([1-5]?[0-9]|60)秒")
 
 
-def golden_log(name, dir=""):
+def golden_log(name):
     with open(os.path.join(GOLDEN, name), encoding="utf-8") as f:
-        return f.read().replace("{dir}", dir).split("\n")[:-1]
+        return f.read().split("\n")[:-1]
 
 
 def assert_log(testcase, actual, expected):

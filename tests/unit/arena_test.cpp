@@ -28,57 +28,6 @@ std::string PieceBytes(std::size_t index, std::size_t length) {
   return bytes;
 }
 
-TEST(ArenaMover, KeepsExactlyTheChosenPiecesInOrder) {
-  struct Case {
-    const char* name;
-    std::size_t targetBytes;  // already in the target
-    std::vector<std::size_t> lengths;
-    std::vector<bool> keep;
-  };
-  const std::size_t half = kBlock / 2;
-  const Case cases[] = {
-      {"empty target, all kept", 0, {10, 20, 30}, {true, true, true}},
-      {"empty target, none kept", 0, {10, 20}, {false, false}},
-      {"nothing to move", 100, {}, {}},
-      {"fits in the target's last block", 100, {10, 20, 30}, {false, true, true}},
-      {"target's last block exactly full", kBlock, {10, 20}, {true, false}},
-      {"pieces across block edges, every other kept", half,
-       {half + 3, kBlock, 17, kBlock - 1, half, 9}, {true, false, true, false, true, true}},
-      {"only the last piece kept", 5, {kBlock, kBlock, 11}, {false, false, true}},
-      {"the first piece kept, moving onto itself", 0, {kBlock + 5, 3}, {true, false}},
-      {"a piece filling the target to its block's end", kBlock - 10, {10, kBlock, 1}, {true, true, true}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    BlockPool pool;
-    Arena target(pool);
-    Arena source(pool);
-    const std::string before = PieceBytes(999, c.targetBytes);
-    target.Append(before);
-    std::string expected = before;
-    for (std::size_t i = 0; i < c.lengths.size(); ++i) {
-      const std::string piece = PieceBytes(i, c.lengths[i]);
-      source.Append(piece);
-      if (c.keep[i]) expected += piece;
-    }
-    Arena::Mover move(target, source);
-    for (std::size_t i = 0; i < c.lengths.size(); ++i) {
-      if (c.keep[i]) {
-        move.Keep(c.lengths[i]);
-      } else {
-        move.Skip(c.lengths[i]);
-      }
-    }
-    move.Finish();
-    EXPECT_EQ(source.Size(), 0u);
-    ASSERT_EQ(target.Size(), expected.size());
-    EXPECT_TRUE(Contents(target) == expected);
-    // The target goes on growing where the moved bytes end.
-    target.Append("tail");
-    EXPECT_TRUE(Contents(target) == expected + "tail");
-  }
-}
-
 TEST(ArenaMover, RandomPiecesAgreeWithACopy) {
   std::mt19937 random(7);
   BlockPool pool;

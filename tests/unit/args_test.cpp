@@ -86,26 +86,21 @@ TEST(Settings, FindsTheSaveKeyAsTheIniRoutinesDo) {
   }
 }
 
-TEST(Settings, ReadsUtf8AndUtf16Files) {
+TEST(Settings, ReadsUtf8Utf16AndTheJapaneseAnsiCodePage) {
   test::TempDir dir;
   const std::wstring pattern = L"保存/$title.xml";
   test::WriteFile(dir / L"utf8.ini", "\xEF\xBB\xBF[main]\nsave=" + WideToUtf8(pattern) + "\nwidth=500\n");
-  test::WriteFile(dir / L"utf16.ini", test::Utf16LeWithBom(WideToUtf16(L"[main]\r\nsave=" + pattern + L"\r\n")));
+  test::WriteFile(dir / L"utf16.ini", test::Utf16WithBom(WideToUtf16(L"[main]\r\nsave=" + pattern + L"\r\n")));
+  // "～\保存\$title_①.xml" in code page 932: its trail bytes include 0x5C, which
+  // must stay a byte of the character, not end it.
+  test::WriteFile(dir / L"ansi.ini", "[main]\r\nsave=\x81\x60\\\x95\xdb\x91\xb6\\$title_\x87\x40.xml\r\n");
   EXPECT_EQ(LoadSavePattern(dir / L"utf8.ini"), pattern);
   EXPECT_EQ(LoadSavePattern(dir / L"utf16.ini"), pattern);
+  EXPECT_EQ(LoadSavePattern(dir / L"ansi.ini"), L"～\\保存\\$title_①.xml");
+  EXPECT_EQ(DecodeIniBytes("\x83\x5c"), L"ソ");  // a trail byte that is '\\' in ASCII
   EXPECT_EQ(LoadSavePattern(dir / L"missing.ini"), L"");
   EXPECT_EQ(IniFile(dir / L"utf8.ini", L"main").ReadInt(L"", L"width", 400), 500);
   EXPECT_EQ(IniFile(dir / L"utf8.ini", L"main").ReadInt(L"", L"left", INT32_MIN), INT32_MIN);
-}
-
-TEST(Settings, ReadsAFileInTheJapaneseAnsiCodePage) {
-  test::TempDir dir;
-  // "[main]\nsave=～\\保存\\$title_①.xml" in code page 932: its trail bytes include
-  // 0x5C, which must stay a backslash of the character, not end it.
-  test::WriteFile(dir / L"ansi.ini",
-                  "[main]\r\nsave=\x81\x60\\\x95\xdb\x91\xb6\\$title_\x87\x40.xml\r\n");
-  EXPECT_EQ(LoadSavePattern(dir / L"ansi.ini"), L"～\\保存\\$title_①.xml");
-  EXPECT_EQ(DecodeIniBytes("\x83\x5c"), L"ソ");  // a trail byte that is '\\' in ASCII
 }
 
 }  // namespace

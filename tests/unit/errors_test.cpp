@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+
 #include "engine/errors.hpp"
 #include "test_support.hpp"
 
@@ -18,7 +22,6 @@ TEST(ComMessage, SystemTextLosesItsFinalLineEndOnly) {
       {L"Inner\r\nlines\r\n", 0x80070005u, L"Inner\r\nlines"},
       {L"\n", 0x80070005u, L"\n"},  // a single character is kept as it is
       {std::nullopt, 0x80040205u, L"IDispatch error #5"},
-      {std::nullopt, 0x80040201u, L"IDispatch error #1"},
       {std::nullopt, 0x8004FFFFu, L"IDispatch error #65023"},
       {std::nullopt, 0x80040200u, L"Unknown error 0x80040200"},  // below the range
       {std::nullopt, 0x00000001u, L"Unknown error 0x1"},
@@ -40,18 +43,24 @@ TEST(ComErrorReport, DescriptionLineOnlyWhenThereIsOne) {
                                                      L"line 3: bad", L"Unspecified error", L""}));
 }
 
-TEST(ComErrorReport, FileErrorsCarryTheSystemText) {
-  const ComError error = ComError::FromErrno(ENOENT, L"/nowhere/out.xml");
-  EXPECT_EQ(static_cast<std::uint32_t>(error.Error()), 0x80070003u);
-  EXPECT_EQ(error.ErrorMessage(), L"No such file or directory");
-  EXPECT_EQ(error.Description(), std::optional<std::wstring>(L"/nowhere/out.xml"));
-}
-
-TEST(CallTextReport, WhatTextIsOneWideLine) {
-  test::LogCapture log;
-  WriteCallTextErrorReport(CallTextError("pDoc->load()[loadXML()]"), &AppendLog);
-  WriteCallTextErrorReport(std::runtime_error("\xE6\x97\xA5\xE6\x9C\xAC"), &AppendLog);
-  EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"pDoc->load()[loadXML()]", L"日本"}));
+// What escapes a job, of whatever kind, is reported as the worker reports it.
+TEST(CurrentErrorReport, EveryKindOfFailureGivesItsLines) {
+  using Lines = std::vector<std::wstring>;
+  const auto report = [](const std::function<void()>& raise) {
+    test::LogCapture log;
+    try {
+      raise();
+    } catch (...) {
+      WriteCurrentErrorReport(&AppendLog);
+    }
+    return log.Lines();
+  };
+  EXPECT_EQ(report([] { throw std::bad_alloc(); }),
+            Lines{L"Not enough memory resources are available to complete this operation."});
+  EXPECT_EQ(report([] { throw ComError(kEFail, L"why"); }), (Lines{L"Unspecified error", L"why"}));
+  EXPECT_EQ(report([] { throw CallTextError("pDoc->load()[loadXML()]"); }), Lines{L"pDoc->load()[loadXML()]"});
+  EXPECT_EQ(report([] { throw std::runtime_error("\xE6\x97\xA5\xE6\x9C\xAC"); }), Lines{L"日本"});
+  EXPECT_EQ(report([] { throw 42; }), Lines{L"Unspecified error"});
 }
 
 }  // namespace

@@ -8,68 +8,47 @@
 namespace zantrel {
 namespace {
 
-struct ProtocolCase {
-  const char* name;
-  std::wstring before;                 // log text before the appends
-  std::vector<std::wstring> appends;
-  std::wstring after;
-};
-
-class LogProtocol : public ::testing::TestWithParam<ProtocolCase> {};
-
-TEST_P(LogProtocol, ProducesExpectedText) {
-  const ProtocolCase& c = GetParam();
-  test::LogCapture log;
-  if (!c.before.empty()) AppendLog(L"%RAW%" + c.before);
-  for (const auto& text : c.appends) AppendLog(text);
-  EXPECT_EQ(log.Text(), c.after);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LogProtocol,
-    ::testing::Values(
-        ProtocolCase{"PlainLine", L"", {L"abc"}, L"abc\r\n"},
-        ProtocolCase{"RawContinuesLine", L"", {L"%RAW%abc", L"def"}, L"abcdef\r\n"},
-        ProtocolCase{"BareRawAddsNothing", L"x", {L"%RAW%"}, L"x"},
-        ProtocolCase{"EmptyTextIsLineEnd", L"", {L""}, L"\r\n"},
-        ProtocolCase{"ChangeOverwritesTail", L"done 10%", {L"%CHANGE%50%"}, L"done 50%"},
-        ProtocolCase{"MarkerOnlyAtStart", L"", {L"a%RAW%b"}, L"a%RAW%b\r\n"},
-        ProtocolCase{"RawBeforeChangeRemovesOnlyRaw", L"", {L"%RAW%%CHANGE%x"}, L"%CHANGE%x"},
-        ProtocolCase{"MarkersAreCaseSensitive", L"", {L"%raw%x"}, L"%raw%x\r\n"},
-        // Longer than the whole log: the whole log is replaced.
-        ProtocolCase{"ChangeLongerThanLog", L"ab", {L"%CHANGE%wxyz"}, L"wxyz"},
-        ProtocolCase{"ChangeCountsUtf16Units", L"a\U0001F600", {L"%CHANGE%xyz"}, L"xyz"}),
-    [](const auto& p) { return std::string(p.param.name); });
-
-TEST(LogBound, EmptiesOnlyAtSixteenThousandUnits) {
+TEST(LogProtocol, MarkersAtTheStartOfAnAppend) {
   struct Case {
-    std::size_t existing;
-    std::wstring expected;
+    const char* name;
+    std::wstring before;  // log text before the appends
+    std::vector<std::wstring> appends;
+    std::wstring after;
   };
-  for (const Case& c : {Case{15999, std::wstring(15999, L'x') + L"new\r\n"},
-                        Case{16000, L"new\r\n"}, Case{16500, L"new\r\n"}}) {
+  const Case cases[] = {
+      {"plain line", L"", {L"abc"}, L"abc\r\n"},
+      {"raw continues the line", L"", {L"%RAW%abc", L"def"}, L"abcdef\r\n"},
+      {"bare raw adds nothing", L"x", {L"%RAW%"}, L"x"},
+      {"empty text is a line end", L"", {L""}, L"\r\n"},
+      {"change overwrites the tail", L"done 10%", {L"%CHANGE%50%"}, L"done 50%"},
+      {"a marker only at the start", L"", {L"a%RAW%b"}, L"a%RAW%b\r\n"},
+      {"raw before change removes only raw", L"", {L"%RAW%%CHANGE%x"}, L"%CHANGE%x"},
+      {"markers are case-sensitive", L"", {L"%raw%x"}, L"%raw%x\r\n"},
+      {"a change longer than the log replaces it all", L"ab", {L"%CHANGE%wxyz"}, L"wxyz"},
+      {"a change counts UTF-16 units", L"a\U0001F600", {L"%CHANGE%xyz"}, L"xyz"},
+  };
+  for (const Case& c : cases) {
     test::LogCapture log;
-    AppendLog(L"%RAW%" + std::wstring(c.existing, L'x'));
-    AppendLog(L"new");
-    EXPECT_EQ(log.Text(), c.expected) << "existing " << c.existing;
+    if (!c.before.empty()) AppendLog(L"%RAW%" + c.before);
+    for (const auto& text : c.appends) AppendLog(text);
+    EXPECT_EQ(log.Text(), c.after) << c.name;
   }
 }
 
-TEST(LogBound, SupplementaryCharactersCountTwice) {
-  test::LogCapture log;
+TEST(LogBound, EmptiesOnlyAtSixteenThousandUtf16Units) {
+  struct Case {
+    std::wstring existing, expected;
+  };
   std::wstring faces;
   for (int i = 0; i < 8000; ++i) faces += L"\U0001F600";  // 16000 UTF-16 units
-  AppendLog(L"%RAW%" + faces);
-  AppendLog(L"new");
-  EXPECT_EQ(log.Text(), L"new\r\n");
-}
-
-TEST(LogTarget, AppendsWithoutATargetGoNowhere) {
-  test::LogCapture log;
-  AppendLog(L"kept");
-  SetLogTarget(nullptr);
-  AppendLog(L"lost");  // must neither crash nor reach the former target
-  EXPECT_EQ(log.Text(), L"kept\r\n");
+  for (const Case& c : {Case{std::wstring(15999, L'x'), std::wstring(15999, L'x') + L"new\r\n"},
+                        Case{std::wstring(16000, L'x'), L"new\r\n"}, Case{std::wstring(16500, L'x'), L"new\r\n"},
+                        Case{faces, L"new\r\n"}}) {
+    test::LogCapture log;
+    AppendLog(L"%RAW%" + c.existing);
+    AppendLog(L"new");
+    EXPECT_EQ(log.Text(), c.expected) << "existing " << c.existing.size();
+  }
 }
 
 TEST(LogConcurrency, AppendsFromManyThreadsStayWhole) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include "base/paths.hpp"
@@ -20,20 +21,45 @@ using test::TempDir;
 using test::WriteFile;
 using Lines = std::vector<std::wstring>;
 
-using test::ExpectLog;
-using test::GoldenLog;
-using test::kAnyText;
+// Job logs kept as golden files in tests/golden (ZANTREL_GOLDEN_DIR): UTF-8, one
+// log line per line, "<time>" for a time text. kAnyText: a line in the system's
+// or the component's own words (they differ between platforms), not empty.
+constexpr wchar_t kAnyTime[] = L"<time>";
+constexpr wchar_t kAnyText[] = L"<text>";
 
-class RecordingHost final : public JobHost {
- public:
-  std::wstring SavePattern() const override { return {}; }
-  std::wstring StyleSheetPath() const override { return {}; }
-  std::wstring AskSavePath(const std::wstring&) override { return {}; }
-  Workers& JobWorkers() override { return workers; }
-  void RequestClose() override { ++closeRequests; }
-  Workers workers;
-  int closeRequests = 0;
-};
+std::vector<std::wstring> GoldenLog(const std::string& name) {
+  const std::wstring path = std::wstring(ZANTREL_GOLDEN_DIR) + Utf8ToWide(name);
+  std::wstring text = Utf8ToWide(test::ReadFile(path));
+  EXPECT_FALSE(text.empty()) << "no golden log " << name;
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected) {
+  static const std::wregex time(L"(1[0-2]|[1-9])月([1-9]|[12][0-9]|3[01])日(1?[0-9]|2[0-3])時"
+                                L"([1-5]?[0-9])分([1-5]?[0-9]|60)秒");
+  ASSERT_EQ(actual.size(), expected.size()) << WideToUtf8([&] {
+    std::wstring all;
+    for (const auto& l : actual) all += l + L"\n";
+    return all;
+  }());
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    if (expected[i] == kAnyText) {
+      EXPECT_FALSE(actual[i].empty()) << "line " << i;
+      continue;
+    }
+    const std::size_t mark = expected[i].find(kAnyTime);
+    if (mark == std::wstring::npos) {
+      EXPECT_EQ(WideToUtf8(actual[i]), WideToUtf8(expected[i])) << "line " << i;
+    } else {
+      EXPECT_EQ(WideToUtf8(actual[i].substr(0, mark)), WideToUtf8(expected[i].substr(0, mark))) << "line " << i;
+      EXPECT_TRUE(std::regex_match(actual[i].substr(mark), time)) << WideToUtf8(actual[i]);
+    }
+  }
+}
 
 // Runs a job as the worker thread does (catch clauses included), in this thread.
 struct JobRun {
@@ -47,7 +73,7 @@ JobRun RunJob(const std::wstring& styleSheet, const std::wstring& output,
               const std::vector<std::wstring>& inputs, bool freshProcess = true) {
   if (freshProcess) ResetProgressTicks();
   test::LogCapture log;
-  RecordingHost host;
+  test::FakeHost host;
   MergeJob job{inputs, output, styleSheet, &host, true, &AppendLog};
   const bool saved = MergeThreadProc(job);
   EXPECT_EQ(host.closeRequests, 1);  // auto-exit asks to close whatever happened
@@ -76,13 +102,6 @@ TEST_F(MergeJobTest, ThreeInputsGoldenLog) {
   EXPECT_EQ(test::LastRes(test::ParseDocument(test::ReadFile(Out()))), std::optional<std::string>("5"));
 }
 
-TEST_F(MergeJobTest, TwoInputsGoldenLog) {
-  const JobRun run = RunJob(Sheet(), Out(), {dir / L"a.xml", dir / L"b.xml"});
-  ExpectLog(run.lines, GoldenLog("two_inputs.log"));
-  EXPECT_TRUE(run.saved);
-  EXPECT_EQ(test::ChatNumbersOfFile(Out()), (std::vector<std::string>{"1", "2", "3", "4"}));
-}
-
 TEST_F(MergeJobTest, EarlyStopsAndFailuresWriteTheirLinesAndSaveNothing) {
   test::MakeDirectory(dir / L"folder.xml");
   WriteFile(dir / L"bad.xml", "<packet><chat no=\"1\"></packet>");
@@ -104,12 +123,8 @@ TEST_F(MergeJobTest, EarlyStopsAndFailuresWriteTheirLinesAndSaveNothing) {
     bool underWine = true;  // false: Wine's COM component accepts it
   };
   const Case cases[] = {
-      {"no inputs", {}, Sheet(), Out(), {L"ファイルが2つ以上選択されていません"}},
-      {"one input", {dir / L"a.xml"}, Sheet(), Out(), {L"ファイルが2つ以上選択されていません"}},
       {"second of three missing", {dir / L"a.xml", dir / L"gone.xml", dir / L"c.xml"}, Sheet(), Out(),
        {L"ファイルが見つかりませんでした : gone.xml"}},
-      {"style sheet missing", {dir / L"a.xml", dir / L"b.xml"}, dir / L"convert.xsl.gone", Out(),
-       {L"ファイルが見つかりませんでした : convert.xsl.gone"}},
       {"a directory as input", {dir / L"a.xml", dir / L"folder.xml"}, Sheet(), Out(),
        with({L"読み込み：folder.xml", L"pDoc->load()[loadXML()]"})},
       {"malformed input", {dir / L"a.xml", dir / L"bad.xml"}, Sheet(), Out(), GoldenLog("second_input_malformed.log")},
@@ -129,7 +144,7 @@ TEST_F(MergeJobTest, EarlyStopsAndFailuresWriteTheirLinesAndSaveNothing) {
              L"重複コメントの削除中...||bad lexical cast: source type value could not be interpreted as target"})},
       {"not a style sheet", {dir / L"a.xml", dir / L"b.xml"}, dir / L"notxslt.xsl", Out(),
        with({L"読み込み：b.xml", L"コメント結合中...| 完了", L"重複コメントの削除中...|||| 完了",
-             L"( 1 / 1 完了)", L"XSLT読み込み：notxslt.xsl", L"XSLT適用中...", kAnyText, kAnyText}),
+             L"( 1 / 1 完了)", L"XSLT読み込み：notxslt.xsl", L"XSLT適用中...", L"Unspecified error", kAnyText}),
        false},
       {"output folder missing", {dir / L"a.xml", dir / L"b.xml"}, Sheet(), dir / L"none/out.xml",
        with({L"読み込み：b.xml", L"コメント結合中...| 完了", L"重複コメントの削除中...|||| 完了",
@@ -150,11 +165,7 @@ TEST_F(MergeJobTest, EarlyStopsAndFailuresWriteTheirLinesAndSaveNothing) {
 TEST_F(MergeJobTest, FailingLastResIsLoggedAndTheFileStillSaved) {
   // A style sheet that drops `thread`, under the bundled sheet's name.
   test::MakeDirectory(dir / L"nothread");
-  WriteFile(dir / L"nothread/convert.xsl",
-            "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-            "<xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates select=\"@*|node()\"/>"
-            "</xsl:copy></xsl:template><xsl:template match=\"thread\"/>"
-            "<xsl:template match=\"processing-instruction('xml')\"/></xsl:stylesheet>");
+  WriteFile(dir / L"nothread/convert.xsl", test::SheetText(test::kIdentity + "<xsl:template match=\"thread\"/>"));
   const JobRun run = RunJob(dir / L"nothread/convert.xsl", Out(), {dir / L"a.xml", dir / L"b.xml"});
   ExpectLog(run.lines, GoldenLog("style_sheet_drops_thread.log"));
   EXPECT_TRUE(run.saved);
@@ -234,20 +245,6 @@ void OwnLog(const std::wstring& text) {
   if (g_turns != nullptr) g_turns->Pass(t_party);
 }
 
-bool IsTimeEntry(const std::wstring& entry) {
-  return entry.rfind(L"開始時間：", 0) == 0 || entry.rfind(L"終了時間：", 0) == 0;
-}
-
-// The ticks of each merge and each removal, in log order.
-std::vector<int> TicksPerCall(const Lines& entries) {
-  std::vector<int> ticks;
-  for (const auto& entry : entries) {
-    if (entry == L"%RAW%コメント結合中..." || entry == L"%RAW%重複コメントの削除中...") ticks.push_back(0);
-    if (entry == L"%RAW%|" && !ticks.empty()) ++ticks.back();
-  }
-  return ticks;
-}
-
 TEST_F(MergeJobTest, TwoJobsAtOnceEachTickAsIfAlone) {
   // Different sizes: the two jobs' percentages differ at almost every chat.
   WriteFile(dir / L"p1.xml", test::CommentRange(1, 300));
@@ -264,17 +261,9 @@ TEST_F(MergeJobTest, TwoJobsAtOnceEachTickAsIfAlone) {
   const auto run = [&](int party, Lines& entries) {
     t_entries = &entries;
     t_party = party;
-    bool saved = false;
-    try {
-      saved = RunMergeJob(Sheet(), &OwnLog, jobs[party].output, jobs[party].inputs);
-    } catch (...) {
-    }
+    const bool saved = RunMergeJob(Sheet(), &OwnLog, jobs[party].output, jobs[party].inputs);
     t_entries = nullptr;
     return saved;
-  };
-  const auto withoutTimes = [](Lines entries) {
-    entries.erase(std::remove_if(entries.begin(), entries.end(), IsTimeEntry), entries.end());
-    return entries;
   };
 
   Lines alone[2];
@@ -303,30 +292,8 @@ TEST_F(MergeJobTest, TwoJobsAtOnceEachTickAsIfAlone) {
   for (int party = 0; party < 2; ++party) {
     SCOPED_TRACE(party == 0 ? "first job" : "second job");
     EXPECT_TRUE(saved[party]);
-    const std::vector<int> ticks = TicksPerCall(together[party]);
-    ASSERT_EQ(ticks.size(), party == 0 ? 4u : 2u);  // a merge and a removal per added file
-    for (int t : ticks) EXPECT_LE(t, 20);
-    const std::vector<int> lone = TicksPerCall(alone[party]);
-    EXPECT_GT(*std::max_element(lone.begin(), lone.end()), 0);  // there were ticks to disturb
-    EXPECT_EQ(ticks, lone);
-    EXPECT_EQ(withoutTimes(together[party]), withoutTimes(alone[party]));
-  }
-}
-
-TEST(TimeText, NoLeadingZerosAndFixedUnits) {
-  struct Case {
-    int month, day, hour, minute, second;
-    std::wstring text;
-  };
-  for (const Case& c : {Case{4, 6, 9, 5, 7, L"4月6日9時5分7秒"}, Case{12, 31, 23, 59, 0, L"12月31日23時59分0秒"},
-                        Case{3, 1, 8, 4, 9, L"3月1日8時4分9秒"}, Case{1, 1, 0, 0, 0, L"1月1日0時0分0秒"}}) {
-    std::tm tm{};
-    tm.tm_mon = c.month - 1;
-    tm.tm_mday = c.day;
-    tm.tm_hour = c.hour;
-    tm.tm_min = c.minute;
-    tm.tm_sec = c.second;
-    EXPECT_EQ(FormatTimeText(tm), c.text);
+    EXPECT_GT(std::count(alone[party].begin(), alone[party].end(), L"%RAW%|"), 20);  // ticks to disturb
+    EXPECT_EQ(test::MaskTimes(together[party]), test::MaskTimes(alone[party]));
   }
 }
 

@@ -8,7 +8,6 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,29 +96,6 @@ TEST(ReadAhead, EveryInputReadOnceAndSettledInOrderWithinItsWindow) {
         }
       }
     }
-  }
-}
-
-TEST(ReadAhead, TakingOutOfOrderOrBeyondAHaltOrAStopIsRefused) {
-  const auto parse = [](std::size_t index, StopFlag& stop) {
-    if (index == 2) stop.Request();  // a failed input: none after it is wanted
-    return std::to_string(index);
-  };
-  for (const bool helper : {true, false}) {
-    SCOPED_TRACE(helper);
-    Ahead halting(1, 5, 2, helper, parse, [](std::size_t index, std::string&) { return index != 2; });
-    EXPECT_THROW(halting.Take(1), std::logic_error);  // not open yet
-    halting.Open();
-    EXPECT_THROW(halting.Take(2), std::logic_error);
-    EXPECT_EQ(halting.Take(1), "1");
-    EXPECT_THROW(halting.Take(1), std::logic_error);
-    EXPECT_EQ(halting.Take(2), "2");  // the one that stopped the job still arrives
-    EXPECT_THROW(halting.Take(3), std::logic_error);
-
-    Ahead stopping(1, 5, 1, helper, parse);
-    EXPECT_EQ(stopping.Take(1), "1");
-    EXPECT_EQ(stopping.Take(2), "2");
-    EXPECT_THROW(stopping.Take(3), std::logic_error);
   }
 }
 

@@ -26,15 +26,5 @@ TEST(Text, MalformedUtf8BecomesReplacementCharacters) {
   }
 }
 
-TEST(Text, OrderFollowsUtf16CodeUnits) {
-  EXPECT_TRUE(Utf16Less(L"Z.xml", L"a.xml"));    // upper case first
-  EXPECT_TRUE(Utf16Less(L"/B/x", L"/a/x"));
-  EXPECT_TRUE(Utf16Less(L"ab", L"abc"));          // a prefix first
-  EXPECT_FALSE(Utf16Less(L"abc", L"abc"));
-  // A supplementary character is a surrogate pair, below U+E000 in UTF-16.
-  EXPECT_TRUE(Utf16Less(L"\U0001F600", L"\uFF21"));
-  EXPECT_FALSE(Utf16Less(L"\uFF21", L"\U0001F600"));
-}
-
 }  // namespace
 }  // namespace zantrel

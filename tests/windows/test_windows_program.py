@@ -143,8 +143,9 @@ class WindowsProgram(unittest.TestCase):
         self.assertEqual([n for n in names if n.startswith((b"/", b".debug"))], [])
         self.assertIn(b".rsrc", names)
 
-    def test_screenshot_after_a_job(self):
-        if not os.environ.get("DISPLAY") or shutil.which("import") is None:
+    def test_screenshot_after_a_job_shows_the_log(self):
+        import re
+        if not os.environ.get("DISPLAY") or shutil.which("import") is None or shutil.which("convert") is None:
             self.skipTest("needs an X display and ImageMagick")
         d = self.folder()
         for name in sorted(os.listdir(DATA)):
@@ -163,10 +164,23 @@ class WindowsProgram(unittest.TestCase):
             self.assertTrue(os.path.exists(saved))
             time.sleep(2)  # the last log lines and a repaint
             subprocess.run(["import", "-window", "root", SCREENSHOT], check=True, timeout=60)
-            self.assertGreater(os.path.getsize(SCREENSHOT), 1000)
+            pgm = subprocess.run(["convert", SCREENSHOT, "-colorspace", "Gray", "-depth", "8", "pgm:-"],
+                                 check=True, capture_output=True, timeout=60).stdout
         finally:
             proc.terminate()
             proc.wait(timeout=30)
+        # What a user sees: the log's light page on the screen, and on it lines of
+        # dark text, one band of dark rows per log line.
+        header = re.match(rb"P5\s+(\d+)\s+(\d+)\s+255\s", pgm)
+        width, height = int(header.group(1)), int(header.group(2))
+        rows = [pgm[header.end() + y * width:header.end() + (y + 1) * width] for y in range(height)]
+        page = [y for y, row in enumerate(rows) if sum(v >= 200 for v in row) >= 150]
+        self.assertTrue(page, "no light page on the screen")
+        columns = [x for x in range(width) if sum(rows[y][x] >= 200 for y in page) >= 100]
+        left, right = min(columns) + 2, max(columns) - 20  # not the frame, not a scroll bar
+        text = [any(v < 100 for v in rows[y][left:right]) for y in range(min(page), max(page) + 1)]
+        bands = sum(1 for y in range(1, len(text)) if text[y] and not text[y - 1])
+        self.assertGreaterEqual(bands, 8, "the log shows no lines of text")
 
 
 if __name__ == "__main__":

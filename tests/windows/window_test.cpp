@@ -1,5 +1,5 @@
 // Window tests under Wine: message routing, the main window, settings at close,
-// the drop road and a whole job served by the message loop.
+// the drop road, and the log of workers served by the message loop.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shellapi.h>
@@ -10,10 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cwchar>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -39,16 +37,6 @@ using test::CommentXml;
 using test::TempDir;
 using test::WriteFile;
 
-// Records every message its WindowProc sees.
-class Recorder final : public CWndBase {
- public:
-  LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override {
-    seen.push_back(message);
-    return CWndBase::WindowProc(hwnd, message, wParam, lParam);
-  }
-  std::vector<UINT> seen;
-};
-
 void PumpMessages() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -61,20 +49,6 @@ std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
   return text;
-}
-
-
-// The INI file's keys of section [main], in file order, and their values.
-std::vector<std::wstring> IniKeys(const std::wstring& path, std::vector<std::wstring>* values = nullptr) {
-  const std::wstring text = DecodeIniBytes(test::ReadFile(path));
-  std::vector<std::wstring> keys;
-  for (const auto& line : test::SplitLines(text)) {
-    if (const auto eq = line.find(L'='); eq != std::wstring::npos) {
-      keys.push_back(line.substr(0, eq));
-      if (values != nullptr) values->push_back(line.substr(eq + 1));
-    }
-  }
-  return keys;
 }
 
 // A DROPFILES block with wide paths, as the shell hands it over.
@@ -107,22 +81,7 @@ HWND CreateRoutedWindow(const wchar_t* className, CWndBase& object) {
                          &object);
 }
 
-TEST(Routing, BindsAtCreationAndLetsGoAfterDestroy) {
-  Recorder object;
-  HWND hwnd = CreateRoutedWindow(L"ZantrelRoutingTest", object);
-  ASSERT_NE(hwnd, nullptr);
-  // WM_GETMINMAXINFO comes before WM_NCCREATE: it must not reach the object.
-  ASSERT_FALSE(object.seen.empty());
-  EXPECT_EQ(object.seen.front(), static_cast<UINT>(WM_NCCREATE));
-  EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), &object);
-  EXPECT_EQ(object.Handle(), hwnd);
-  DestroyWindow(hwnd);
-  EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_DESTROY)), object.seen.end());
-  // After WM_DESTROY the binding is gone: WM_NCDESTROY went to DefWindowProcW.
-  EXPECT_EQ(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_NCDESTROY)), object.seen.end());
-}
-
-// Throws from its WindowProc at one chosen message.
+// Records every message its WindowProc sees, and throws at one chosen message.
 class Thrower final : public CWndBase {
  public:
   explicit Thrower(UINT at) : at_(at) {}
@@ -137,7 +96,9 @@ class Thrower final : public CWndBase {
   UINT at_;
 };
 
-TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
+// The object is bound from WM_NCCREATE (not WM_GETMINMAXINFO before it) until
+// WM_DESTROY; an exception never leaves the window procedure.
+TEST(Routing, BindsForTheWindowsLifeAndNoExceptionLeavesIt) {
   const auto create = [](Thrower& object) { return CreateRoutedWindow(L"ZantrelThrowerTest", object); };
   // A creation message that throws makes the creation fail.
   for (const UINT at : {static_cast<UINT>(WM_NCCREATE), static_cast<UINT>(WM_CREATE)}) {
@@ -150,6 +111,10 @@ TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
   Thrower object(kThrowing);
   HWND hwnd = create(object);
   ASSERT_NE(hwnd, nullptr);
+  ASSERT_FALSE(object.seen.empty());
+  EXPECT_EQ(object.seen.front(), static_cast<UINT>(WM_NCCREATE));
+  EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), &object);
+  EXPECT_EQ(object.Handle(), hwnd);
   EXPECT_EQ(SendMessageW(hwnd, kThrowing, 0, 0), 0);
   PostMessageW(hwnd, kThrowing, 0, 0);
   PumpMessages();
@@ -157,6 +122,9 @@ TEST(Routing, AnExceptionNeverLeavesTheWindowProcedure) {
   SendMessageW(hwnd, WM_NULL, 0, 0);
   EXPECT_EQ(object.seen.back(), static_cast<UINT>(WM_NULL));
   DestroyWindow(hwnd);
+  EXPECT_NE(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_DESTROY)), object.seen.end());
+  // After WM_DESTROY the binding is gone: WM_NCDESTROY went to DefWindowProcW.
+  EXPECT_EQ(std::find(object.seen.begin(), object.seen.end(), static_cast<UINT>(WM_NCDESTROY)), object.seen.end());
   EXPECT_EQ(GetPropW(hwnd, kWndBaseProp), nullptr);
 }
 
@@ -175,11 +143,6 @@ TEST_F(MainWindowTest, RegistersOnceAndBuildsTheLog) {
   ASSERT_TRUE(CreateWnd(window));
   // The caption names the class and the project's one version.
   EXPECT_EQ(WindowText(window.Handle()), L"Zantrel - Ver." + GetAppInfo().version + L" Test");
-  // Without a settings file the window has its default size.
-  RECT r{};
-  GetWindowRect(window.Handle(), &r);
-  EXPECT_EQ(r.right - r.left, window.DefaultWidth());
-  EXPECT_EQ(r.bottom - r.top, window.DefaultHeight());
   EXPECT_FALSE(IsWindowVisible(window.Handle()));
   AppendLog(L"こんにちは");
   EXPECT_EQ(WindowText(window.LogControlHandle()), L"こんにちは\r\n");
@@ -202,32 +165,20 @@ TEST_F(MainWindowTest, RegistersOnceAndBuildsTheLog) {
   EXPECT_EQ(log.bottom - log.top, 300);
 }
 
-TEST_F(MainWindowTest, CloseWritesTheSettingsOnceInOrder) {
+TEST_F(MainWindowTest, CloseWritesTheSettings) {
   CWndMain window(L"Zantrel", settings_);
   ASSERT_TRUE(RegisterWndClass(window));
   ASSERT_TRUE(CreateWnd(window));
   window.SetSavePattern(L"結合/$title_全部.xml");
   SendMessageW(window.Handle(), WM_CLOSE, 0, 0);
   EXPECT_EQ(window.Handle(), nullptr);
-  std::vector<std::wstring> values;
-  EXPECT_EQ(IniKeys(settings_, &values), (std::vector<std::wstring>{L"left", L"top", L"width", L"height", L"save"}));
-  // A first run's window is 400 by 280.
-  ASSERT_EQ(values.size(), 5u);
-  EXPECT_EQ(values[2], L"400");
-  EXPECT_EQ(values[3], L"280");
-  EXPECT_EQ(LoadSavePattern(settings_), L"結合/$title_全部.xml");  // Japanese round-trips
+  // A first run's window is 400 by 280; a Japanese pattern round-trips.
+  const IniFile ini(settings_, L"main");
+  EXPECT_EQ(ini.ReadInt(L"", L"width", 0), 400);
+  EXPECT_EQ(ini.ReadInt(L"", L"height", 0), 280);
+  EXPECT_EQ(LoadSavePattern(settings_), L"結合/$title_全部.xml");
   MSG msg;
   EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // WM_DESTROY ended the loop
-}
-
-TEST_F(MainWindowTest, DestroyingTheObjectClosesAndSaves) {
-  {
-    CWndMain window(L"Zantrel", settings_);
-    ASSERT_TRUE(RegisterWndClass(window));
-    ASSERT_TRUE(CreateWnd(window));
-  }
-  EXPECT_EQ(IniKeys(settings_).size(), 5u);
-  PumpMessages();
 }
 
 TEST_F(MainWindowTest, DropsReachIntake) {
@@ -278,27 +229,6 @@ TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
     EXPECT_EQ(std::stoi(m[2].str()), next[t]++);
   }
   for (int n : next) EXPECT_EQ(n, kLines);
-}
-
-// Serves the window until a job has ended (at most 30 s), then lets the workers
-// finish; their outcome for scripts.
-int ServeUntilAJobEnded(Workers& workers) {
-  for (int i = 0; i < 3000 && workers.Ended() == 0; ++i) {
-    PumpMessages();
-    Sleep(10);
-  }
-  PumpMessages();
-  return workers.Finish();
-}
-
-// The log of the job of WholeJobServedByTheMessageLoop and the file it saved.
-void ExpectTheThreeFileJob(const CWndMain& window, const TempDir& dir) {
-  std::vector<std::wstring> expected = {L"対象 : a.xml", L"対象 : b.xml", L"対象 : c.xml",
-                                        L"保存先 : " + dir.path() + L"out.xml"};
-  const std::vector<std::wstring> job = test::GoldenLog("three_inputs.log");
-  expected.insert(expected.end(), job.begin(), job.end());
-  test::ExpectLog(test::SplitLines(WindowText(window.LogControlHandle())), expected);
-  EXPECT_EQ(test::ChatNumbersOfFile(dir / L"out.xml"), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
 }
 
 // Two large jobs at once: each writes at most twenty ticks per call, not one per
@@ -362,61 +292,6 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
   EXPECT_TRUE(PathExists(dir / L"a1_out.xml"));
   EXPECT_TRUE(PathExists(dir / L"b1_out.xml"));
   PumpMessages();
-}
-
-class JobWindowTest : public MainWindowTest {
- protected:
-  void SetUp() override {
-    MainWindowTest::SetUp();
-    ResetProgressTicks();
-    WriteFile(dir / L"a.xml", CommentXml({1, 2, 3}));
-    WriteFile(dir / L"b.xml", CommentXml({3, 4}));
-    WriteFile(dir / L"c.xml", CommentXml({4, 5}));
-    window_ = std::make_unique<CWndMain>(L"Zantrel", settings_);
-    window_->AttachWorkers(workers_);
-    ASSERT_TRUE(RegisterWndClass(*window_));
-    ASSERT_TRUE(CreateWnd(*window_));
-    window_->SetSavePattern(dir / L"out.xml");
-  }
-  // The build places the bundled style sheet beside this test program too.
-  bool Submit() { return SubmitJob(MakeJobRequest({dir / L"c.xml", dir / L"a.xml", dir / L"b.xml"}), *window_); }
-  std::unique_ptr<CWndMain> window_;  // made once the settings path is known
-};
-
-TEST_F(JobWindowTest, WholeJobServedByTheMessageLoop) {
-  ASSERT_TRUE(Submit());
-  ASSERT_EQ(ServeUntilAJobEnded(workers_), 0);
-  ExpectTheThreeFileJob(*window_, dir);
-}
-
-// Any program may post to our window. Neither the message number the log once used
-// nor the log's own registered message may make the window run what lParam says.
-TEST_F(JobWindowTest, ForeignMessagesChangeNothing) {
-  bool forgedRan = false;
-  const std::function<void()> forged = [&] {
-    forgedRan = true;
-    AppendLog(L"forged");
-  };
-  std::mt19937_64 random(std::random_device{}());
-  const struct {
-    UINT message;
-    LPARAM lParam;
-  } foreign[] = {
-      {WM_APP + 1, 0},
-      {WM_APP + 1, static_cast<LPARAM>(random() | 1)},
-      {WM_APP + 1, reinterpret_cast<LPARAM>(&forged)},
-      {RunAppendMessage(), 0},
-      {RunAppendMessage(), static_cast<LPARAM>(random() | 1)},
-      {RunAppendMessage(), reinterpret_cast<LPARAM>(&forged)},
-  };
-  // Before the job, and again while its worker logs.
-  for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
-  PumpMessages();
-  ASSERT_TRUE(Submit());
-  for (const auto& m : foreign) ASSERT_TRUE(PostMessageW(window_->Handle(), m.message, 0, m.lParam));
-  ASSERT_EQ(ServeUntilAJobEnded(workers_), 0);
-  EXPECT_FALSE(forgedRan);
-  ExpectTheThreeFileJob(*window_, dir);
 }
 
 // The program's version resource and manifest, read back as Windows reads them.
