@@ -70,6 +70,14 @@ int LinkUnnamed(int fd, int dir, const char* name) noexcept {
   return errno;
 }
 
+// The new name on disk too, not only the file's bytes: a power loss right after a
+// save must not bring the old file back. Best effort: the file is in place
+// already, and some file systems cannot flush a folder.
+void SyncFolder(const std::string& folder) noexcept {
+  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) (void)::fsync(dir.get());
+}
+
 // A regular file opened for reading, with its size; -1 for anything else (a
 // directory, a device, a pipe, a file larger than the parser counts). Why: the
 // program's reason in `refusal` when it refused, else errno.
@@ -271,6 +279,7 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
         ::unlinkat(dir.get(), name.c_str(), 0);  // ours: the link made it just now
         ThrowErrno(error, path);
       }
+      SyncFolder(folder);
       return;
     }
     if (error != EEXIST) ThrowErrno(error, path);
@@ -279,6 +288,7 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
   }
   if (fd.Close() != 0) ThrowErrno(errno, path);
   if (const int error = temp.RenameOnto(name); error != 0) ThrowErrno(error, path);
+  SyncFolder(folder);
 }
 
 }  // namespace zantrel
