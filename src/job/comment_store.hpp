@@ -46,7 +46,7 @@ class CommentStore {
   // Input `index` (in order from 1) loaded and merged, with MergeComments' log.
   virtual bool Merge(std::size_t index, LogCallback log) = 0;
   // ApplyStyleSheet of the merged comments into `destination`.
-  virtual bool Transform(const DocumentHandle& destination) = 0;
+  virtual void Transform(const DocumentHandle& destination) = 0;
   // UpdateLastRes on that destination.
   virtual void UpdateLastRes(const DocumentHandle& destination) = 0;
   // SaveDocument of that destination.

@@ -34,7 +34,7 @@ struct ReadInput final : xml::ChatReceiver {
   std::size_t chats = 0;       // every chat, in document order
   std::optional<std::size_t> malformedAt;  // index of the first malformed number
   std::string malformedText;
-  std::vector<Pending> decided;  // the chats before it, to be decided
+  std::vector<Pending> decided;  // the chats before the first malformed number, to be decided
   Arena bytes;                // the bytes of every chat, one after another
   // Once settled: the merged document's chats before and after this input.
   std::size_t keptBefore = 0;
@@ -106,13 +106,13 @@ class CompactStore final : public CommentStore {
     return true;
   }
 
-  bool Transform(const DocumentHandle& destination) override {
+  void Transform(const DocumentHandle& destination) override {
     ahead_.reset();  // every input is settled: what they changed is this thread's again
     if (!ownSheet_) {
       // The small base is the whole result; the kept bytes join it when it is saved.
       base_->PlaceComments(keptPerRun_, appended_);
       ApplyStyleSheet(job_.sheet, base_->Tree(), destination, xml::SourceAfter::Released);
-      return true;
+      return;
     }
     // The merged tree is gone as soon as the transform is done.
     DocumentHandle merged = base_->FinishMergedTree();
@@ -127,23 +127,22 @@ class CompactStore final : public CommentStore {
     } catch (const std::exception&) {
       // No thread to be had: `merged` is freed here.
     }
-    return true;
   }
 
   void UpdateLastRes(const DocumentHandle& destination) override {
     // The result holds the comments itself where the sheet is one's own.
-    if (base_) {
-      zantrel::UpdateLastRes(destination, lastNumber_);
-    } else {
+    if (ownSheet_) {
       zantrel::UpdateLastRes(destination);
+    } else {
+      zantrel::UpdateLastRes(destination, lastNumber_);
     }
   }
 
   void Save(const DocumentHandle& destination, const std::wstring& path) override {
-    if (base_) {
-      base_->Save(destination, path, bytes_, lengths_);
-    } else {
+    if (ownSheet_) {
       SaveDocument(destination, path);
+    } else {
+      base_->Save(destination, path, bytes_, lengths_);
     }
   }
 

@@ -84,7 +84,7 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
   DocumentHandle destination;
   if (CreateDomDocument(destination) < 0) throw CallTextError(kNoDocument);
   log(L"XSLT適用中...");
-  step([&](CommentStore& s) { return s.Transform(destination); });
+  store->Transform(destination);
 
   log(L"last_res値の設定");
   try {

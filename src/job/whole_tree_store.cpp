@@ -3,10 +3,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "base/paths.hpp"
 #include "base/read_ahead.hpp"
 #include "comments/operations.hpp"
-#include "engine/comment_stream.hpp"
 #include "job/comment_store.hpp"
 
 namespace zantrel {
@@ -43,12 +41,11 @@ class WholeTreeStore final : public CommentStore {
     MergeInput(index, log, job_.progress);
     return true;
   }
-  bool Transform(const DocumentHandle& destination) override {
+  void Transform(const DocumentHandle& destination) override {
     ahead_.reset();  // every input is merged
     // The merged base is not read again: the component may hand its tree over.
     ApplyStyleSheet(job_.sheet, base_, destination, xml::SourceAfter::Released);
     base_.reset();
-    return true;
   }
   void UpdateLastRes(const DocumentHandle& destination) override { zantrel::UpdateLastRes(destination); }
   void Save(const DocumentHandle& destination, const std::wstring& path) override {
@@ -91,27 +88,6 @@ class WholeTreeStore final : public CommentStore {
 
 std::unique_ptr<CommentStore> OpenWholeTree(const MergeInputs& job, std::size_t merged) {
   return std::make_unique<WholeTreeStore>(job, merged);
-}
-
-namespace {
-
-// Later inputs from this size on are held compactly whatever the sheet: as trees
-// they would take about ten times as much memory.
-constexpr std::uint64_t kLargeInputs = std::uint64_t{64} << 20;
-
-bool LaterInputsLarge(const std::vector<std::wstring>& paths) {
-  std::uint64_t total = 0;
-  for (std::size_t i = 1; i < paths.size(); ++i) total += FileSize(paths[i]);
-  return total >= kLargeInputs;
-}
-
-}  // namespace
-
-std::unique_ptr<CommentStore> OpenCommentStore(const MergeInputs& job, MergePath preferred) {
-  const bool compact =
-      preferred != MergePath::WholeTree && xml::CanStreamComments() && job.sheet.Ready() != nullptr &&
-      (preferred == MergePath::Compact || job.sheet.CopiesItsSource() || LaterInputsLarge(job.paths));
-  return compact ? OpenCompact(job) : OpenWholeTree(job, 0);
 }
 
 }  // namespace zantrel
