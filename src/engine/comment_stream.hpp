@@ -71,13 +71,13 @@ class StreamedBase {
   // the tree the whole tree's merge holds, built from the kept chats' bytes while
   // the later inputs are read. Begin with the base's own kept chats (`keptPerRun`,
   // `lengths` and `bytes` as for PlaceComments and Save, which it stands for), then
-  // add each later input's kept chats in order (bytes [begin, end) of the arena),
-  // and finish for the tree. Begin answers false, having begun nothing, where such
-  // a tree would differ from the whole tree's (texts that join where a run of
-  // chats went).
+  // add each later input's kept chats in order (bytes [begin, end) of the arena,
+  // read from the input `from`, which a failure names), and finish for the tree.
+  // Begin answers false, having begun nothing, where such a tree would differ
+  // from the whole tree's (texts that join where a run of chats went).
   virtual bool BeginMergedTree(const std::vector<std::size_t>& keptPerRun, const Arena& bytes,
                                const std::vector<std::uint32_t>& lengths) = 0;
-  virtual void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end) = 0;
+  virtual void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end, const std::wstring& from) = 0;
   virtual DocumentHandle FinishMergedTree() = 0;
 };
 

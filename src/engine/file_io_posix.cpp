@@ -55,8 +55,11 @@ class UniqueFd {
   int fd_;
 };
 
+// The system's words in the log, and for a person also as the reason, with the
+// file's name: a file the job could not read or write says why where they look.
 [[noreturn]] void ThrowErrno(int error, const std::wstring& path) {
-  throw ComError::FromErrno(error, path);
+  const ComError failure = ComError::FromErrno(error, path);
+  throw failure.WithReason(GetFileNamePart(path) + L": " + failure.ErrorMessage());
 }
 
 // Gives the unnamed file `fd` the name `name` in `dir`: 0, or errno (EEXIST when

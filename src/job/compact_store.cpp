@@ -63,11 +63,11 @@ class CompactStore final : public CommentStore {
     ahead_.emplace(
         1, job_.paths.size(), 2, true,
         [this](std::size_t index, StopFlag& stop) { return ReadLater(index, stop); },
-        [this](std::size_t, ReadInput& read) { return Settle(read, false); });
+        [this](std::size_t index, ReadInput& read) { return Settle(read, index); });
     ReadInput read(pool_);
     base_ = xml::StreamBase(job_.paths[0], sheet_, read.bytes, read);
     if (!base_) return false;
-    (void)Settle(read, true);
+    (void)Settle(read, 0);
     if (read.outcome == ReadInput::Outcome::Failed) std::rethrow_exception(read.failure);
     // A sheet of one's own gets the merged document as a tree, built as the
     // inputs are decided.
@@ -176,7 +176,8 @@ class CompactStore final : public CommentStore {
 
   // Decides a read input's chats, in input order, on either thread (never two at
   // once): the first copy of each number stays. False when the job stops at it.
-  bool Settle(ReadInput& read, bool base) noexcept {
+  bool Settle(ReadInput& read, std::size_t index) noexcept {
+    const bool base = index == 0;
     if (read.outcome != ReadInput::Outcome::Read) return false;
     try {
       read.keptBefore = lengths_.size();
@@ -198,7 +199,7 @@ class CompactStore final : public CommentStore {
       }
       move.Finish();
       if (ownSheet_ && !base) {
-        base_->AddToMergedTree(bytes_, fed_, bytes_.Size());
+        base_->AddToMergedTree(bytes_, fed_, bytes_.Size(), job_.paths[index]);
         Fed();
       }
       read.keptAfter = lengths_.size();

@@ -149,21 +149,30 @@ class HostileInputs(unittest.TestCase):
                                   '<xsl:template match="@mail"/></xsl:stylesheet>')
         memory = [(resource.RLIMIT_AS, 160 << 20)]
         handles = [(resource.RLIMIT_NOFILE, 4)]  # standard streams and one more
-        cases = [("memory", memory, "Not enough memory resources are available to complete this operation."),
-                 ("file handles", handles, "Too many open files")]
+        # What ran out, the limit, the size of the inputs, the log's text and the
+        # reason on standard error: small inputs are read one at a time, and the
+        # save finds no handle; large ones are read two at once.
+        cases = [("memory", memory, 150000, "Not enough memory resources are available to complete this operation.",
+                  None),
+                 ("file handles at saving", handles, 10, "Too many open files",
+                  r"^zantrel: out\.xml: Too many open files\n$"),
+                 ("file handles for an input", handles, 150000, "Too many open files",
+                  r"^zantrel: [012]\.xml: Too many open files\n$")]
         for sheet in ("bundled", "own"):
-            for name, limits, expected in cases:
+            for name, limits, chats, expected, reason in cases:
                 with self.subTest(name, sheet=sheet):
                     folder = Folder(self)
                     if sheet == "own":
                         folder.file("convert.xsl", own_sheet)
                     for f in range(3):
-                        folder.file(f"{f}.xml", comment_file(150000 if name == "memory" else 10, 200, first=f * 150000))
+                        folder.file(f"{f}.xml", comment_file(chats, 200, first=f * 150000))
                     before = folder.listing()
                     r = folder.run("0.xml", "1.xml", "2.xml", "save=out.xml", limits=limits)
                     self.assertEqual(r.code, 1, "\n".join(r.out))
                     self.assertIn(expected, r.out[-2:], "\n".join(r.out))
                     self.assertEqual(folder.listing(), before)
+                    if reason:
+                        self.assertRegex(r.err, reason)
 
 
 class Saving(unittest.TestCase):

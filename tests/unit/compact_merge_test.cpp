@@ -116,6 +116,23 @@ TEST(CompactMerge, ShapesOneByOne) {
       // a tree parsed again from bytes would join (a sheet of one's own sees it).
       {"texts on both sides of a chat that goes",
        {"<packet><thread/><chat no=\"1\"/>x<chat no=\"1\"/>y</packet>", "<packet><chat no=\"3\"/></packet>"}},
+      // Empty CDATA sections are empty texts in the whole tree, which the
+      // serialiser writes as nothing.
+      {"an empty CDATA as a chat's only child, in the base and later",
+       {"<packet><thread/><chat no=\"1\"><![CDATA[]]></chat></packet>",
+        "<packet><chat no=\"2\"><![CDATA[]]></chat><chat no=\"3\">a<![CDATA[]]>b<![CDATA[c]]></chat></packet>"}},
+      {"empty CDATA in the base: in thread, between runs, after the chats",
+       {"<packet><thread><![CDATA[]]></thread><chat no=\"1\"/><![CDATA[]]><chat no=\"2\"/><![CDATA[]]></packet>",
+        "<packet><chat no=\"3\"/></packet>"}},
+      {"an empty CDATA beside a run that goes",
+       {"<packet><thread/><chat no=\"1\"/>x<chat no=\"1\"/><![CDATA[]]><chat no=\"2\"/><![CDATA[]]>"
+        "<chat no=\"2\"/><![CDATA[]]></packet>",
+        "<packet><chat no=\"3\"/></packet>"}},
+      // Values and texts the serialiser writes longer than they were read.
+      {"values that grow when written again",
+       {"<packet><thread/></packet>",
+        "<packet><chat no='1' mail='" + std::string(3000, '"') + "'>" + std::string(3000, '>') +
+            "</chat><chat no=\"2\" mail=\"&#9;&#10;&#13;&lt;&amp;&quot;'\">\t\r\n&lt;&amp;\"</chat></packet>"}},
       {"no chats at all: last_res fails, the file is saved",
        {"<packet><thread/></packet>", "<packet/>"}},
       {"numbers at the edges of plain digits",

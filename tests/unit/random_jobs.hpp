@@ -23,6 +23,10 @@ std::string Sheet(const std::string& output, const std::string& extra = {}) {
 // Random comment files of every shape the tool meets, the odd ones included.
 class JobMaker {
  public:
+  // Long enough to cross the parser's buffer edges, far short of its size limits,
+  // which the rebuilt tree's own test crosses without writing files.
+  static constexpr std::size_t kLongValue = 70000;
+
   explicit JobMaker(unsigned seed) : random_(seed) {}
 
   Job Make() {
@@ -77,7 +81,7 @@ class JobMaker {
     static const char* const kSjis[] = {"\x8e\x6e\x82\xdc\x82\xc1\x82\xbd\x81\x49", "\x89\xd4\x89\xce",
                                         "\x87\x40\xee\xe0", "\x83\x68\x81\x5b\x83\x93", "a&amp;b", "~\\"};
     if (Chance(15)) return "";
-    if (Chance(5)) return "<![CDATA[<raw> & ]]>";
+    if (Chance(5)) return Chance(50) ? "<![CDATA[<raw> & ]]>" : "<![CDATA[]]>";  // the empty one is an empty text
     return sjis ? kSjis[Pick(6)] : kUtf8[Pick(11)];
   }
 
@@ -87,6 +91,8 @@ class JobMaker {
     if (Chance(30)) attrs += " vpos=\"" + std::to_string(Pick(9999)) + "\"";
     if (malformed || !Chance(4)) attrs += " no=\"" + Number(malformed) + "\"";
     if (Chance(20)) attrs += " mail=\"" + std::string(sjis ? "\x89\xd4" : "花 &quot;&amp;&lt;&#10;") + "\"";
+    // A value that grows when written again, each of its characters escaped.
+    if (Chance(2)) attrs += " name='" + std::string(kLongValue, Chance(50) ? '"' : '>') + "'";
     if (namespaces && Chance(30)) attrs += " x:odd=\"1\"";
     if (odd && Chance(3)) attrs += " xml:lang=\"ja\"";
     const std::string head = "<chat" + attrs;
@@ -142,7 +148,7 @@ class JobMaker {
       if (r < 10) out += "<!-- between -->" + nl;
       else if (r < 15) out += "<?keep this?>" + nl;
       else if (r < 20) out += "text under packet" + nl;
-      else if (r < 23) out += "<![CDATA[cdata]]>" + nl;
+      else if (r < 23) out += (Chance(50) ? "<![CDATA[cdata]]>" : "<![CDATA[]]>") + nl;
       if (duplicatesOnly) {
         out += "<chat no=\"1\">dup</chat>";
       } else if (mixed && Chance(base ? 5 : 20)) {

@@ -9,6 +9,7 @@
 #include "comments/vocabulary.hpp"
 #include "engine/documents.hpp"
 #include "engine/libxml/attribute_bound.hpp"
+#include "engine/libxml/xml_stream.hpp"
 #include "engine/xml_component.hpp"
 #include "test_support.hpp"
 
@@ -242,6 +243,64 @@ TEST(ApplyStyleSheet, DocumentFunctionReadsRegularFilesOnly) {
   xml::DocumentHandle dest;
   ASSERT_GE(CreateDomDocument(dest), 0);
   EXPECT_TRUE(ComCode([&] { ApplyStyleSheet(dir / L"sheet.xsl", ParseDocument("<packet/>"), dest); }));
+}
+
+// The merged document rebuilt from the kept comments' bytes for a sheet of one's
+// own: what each input held within the parser's limits may be past them once
+// written again (escaped, joined with the rest), and must still be read; an empty
+// CDATA section stays the empty text it was in the input.
+TEST(PushedDocument, ReadsWhatTheInputsHeldHoweverLongItGrows) {
+  constexpr std::size_t kPast = 10'500'000;  // the parser's limits are 10,000,000 bytes
+  std::string elements;
+  for (std::size_t i = 0; elements.size() < kPast; ++i) elements += "<e>" + std::to_string(i) + "</e>";
+  std::string quotes;
+  for (std::size_t i = 0; i < kPast / 4; ++i) quotes += "&quot;";
+  std::string comments;
+  while (comments.size() < kPast) comments += "<!-- a comment after the chats -->";
+  struct Case {
+    const char* name;
+    std::string body;
+    std::string expected;  // the packet's first child: its value or text, or "comment"
+  };
+  const Case cases[] = {
+      {"a value of escapes", "<chat mail=\"" + quotes + "\"/>", std::string(kPast / 4, '"')},
+      {"elements before the chats", elements, "0"},
+      {"comments after the chats", comments, "comment"},
+      {"an empty CDATA", "<chat><![CDATA[]]></chat>", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = "<packet>" + c.body + "</packet>";
+    xml::PushedDocument pushed("merged.xml");
+    for (std::size_t at = 0; at < text.size(); at += 1 << 20)
+      ASSERT_NO_THROW(pushed.Push(std::string_view(text).substr(at, 1 << 20), L"in.xml"));
+    xml::DocumentHandle doc;
+    ASSERT_NO_THROW(doc = pushed.Finish(L"in.xml"));
+    const xmlNode* first = xmlDocGetRootElement(xml::Tree(doc))->children;
+    ASSERT_NE(first, nullptr);
+    if (c.expected == "comment") {
+      EXPECT_EQ(first->type, XML_COMMENT_NODE);
+      continue;
+    }
+    const xmlNode* holder = first->properties != nullptr ? first->properties->children : first->children;
+    ASSERT_NE(holder, nullptr) << "no text node";
+    EXPECT_EQ(holder->type, XML_TEXT_NODE);
+    EXPECT_EQ(holder->next, nullptr);
+    const xml::XmlCharPtr value(xmlNodeGetContent(holder));
+    EXPECT_TRUE(value && reinterpret_cast<const char*>(value.get()) == c.expected);
+  }
+  // Bytes that do not parse name the input they came from and the parser's words.
+  xml::PushedDocument broken("merged.xml");
+  broken.Push("<packet><chat>", L"in.xml");
+  try {
+    broken.Push("</packet>", L"dir/late.xml");
+    FAIL() << "no failure";
+  } catch (const ComError& error) {
+    ASSERT_TRUE(error.Description());
+    EXPECT_TRUE(error.Description()->starts_with(L"late.xml: the merged comments could not be read again: "))
+        << WideToUtf8(*error.Description());
+    EXPECT_EQ(error.Reason(), *error.Description());
+  }
 }
 
 }  // namespace

@@ -73,7 +73,12 @@ std::uint32_t ChatDump::AppendEquivalent(const xmlNode* chat) {
     text_.append("/>");
   } else {
     text_.append(">");
-    for (const xmlNode* c = chat->children; c != nullptr; c = c->next) Escape(c->content, false);
+    for (const xmlNode* c = chat->children; c != nullptr; c = c->next) {
+      // An empty text (an empty CDATA section in the input) written as nothing
+      // would be gone when parsed again.
+      if (c->content == nullptr || *c->content == 0) text_.append("<![CDATA[]]>");
+      Escape(c->content, false);
+    }
     text_.append("</").append(reinterpret_cast<const char*>(chat->name)).append(">");
   }
   into_.Append(text_);

@@ -131,6 +131,24 @@ bool LoadStreamed(const std::wstring& path, DocumentHandle& doc, ChatStream& str
   return IsNamespaceFree(doc);
 }
 
+// Trap: the serialiser writes an empty text (an input's empty CDATA section) as
+// nothing, so a tree parsed again would lack it; an empty CDATA section written
+// in its place parses back to it.
+void KeepEmptyTexts(xmlNode* element) {
+  for (xmlNode* c = element->children; c != nullptr;) {
+    xmlNode* next = c->next;
+    if (c->type == XML_TEXT_NODE && (c->content == nullptr || *c->content == 0)) {
+      xmlNode* cdata = xmlNewCDataBlock(c->doc, BAD_CAST "", 0);
+      if (cdata == nullptr) throw std::bad_alloc();
+      xmlReplaceNode(c, cdata);
+      NodePtr gone(c);
+    } else if (c->type == XML_ELEMENT_NODE) {
+      KeepEmptyTexts(c);
+    }
+    c = next;
+  }
+}
+
 class LibxmlStreamedBase final : public StreamedBase {
  public:
   LibxmlStreamedBase() {
@@ -140,7 +158,7 @@ class LibxmlStreamedBase final : public StreamedBase {
   }
 
   bool Read(const std::wstring& path, const Sheet& sheet, Arena& bytes, ChatReceiver& receiver) {
-    url_ = WideToNative(path);
+    path_ = path;
     ChatDump dump(bytes, sheet);
     ChatStream stream(dump, receiver, nullptr, &heads_);
     if (!LoadStreamed(path, doc_, stream)) return false;
@@ -189,6 +207,7 @@ class LibxmlStreamedBase final : public StreamedBase {
     PlaceComments(kept, 1);
     if (textsJoin_) return false;
     perPlace_.back() = 0;
+    KeepEmptyTexts(xmlDocGetRootElement(xml::Tree(doc_)));
     // The base as text without indentation: nothing stands between two chats, so
     // each place's chats are one stretch of the arena.
     xmlChar* dumped = nullptr;
@@ -198,30 +217,30 @@ class LibxmlStreamedBase final : public StreamedBase {
     if (!owned) throw ComError(kEOutOfMemory);
     std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
     const std::string place = "<" + Marker('a') + "/><" + Marker('b') + "/>";
-    pushed_.emplace(url_);
+    pushed_.emplace(WideToNative(path_));
     std::size_t offset = 0;
     std::size_t piece = 0;
     for (std::size_t p = 0; p < perPlace_.size(); ++p) {
       const std::size_t at = text.find(place);
       if (at == std::string_view::npos) throw ComError(kEFail, L"the comments have no place in the output");
-      pushed_->Push(text.substr(0, at));
+      pushed_->Push(text.substr(0, at), path_);
       text.remove_prefix(at + place.size());
       std::size_t length = 0;
       for (std::size_t k = 0; k < perPlace_[p]; ++k) length += lengths.at(piece++);
-      AddToMergedTree(bytes, offset, offset + length);
+      AddToMergedTree(bytes, offset, offset + length, path_);
       offset += length;
     }
     tail_ = text;  // after the appended chats
     return true;
   }
 
-  void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end) override {
-    bytes.Read(begin, end - begin, [this](std::string_view part) { pushed_->Push(part); });
+  void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end, const std::wstring& from) override {
+    bytes.Read(begin, end - begin, [&](std::string_view part) { pushed_->Push(part, from); });
   }
 
   DocumentHandle FinishMergedTree() override {
-    pushed_->Push(tail_);
-    DocumentHandle merged = pushed_->Finish();
+    pushed_->Push(tail_, path_);
+    DocumentHandle merged = pushed_->Finish(path_);
     pushed_.reset();
     doc_.reset();  // the base is in the merged tree now
     return merged;
@@ -266,7 +285,7 @@ class LibxmlStreamedBase final : public StreamedBase {
   }
 
   DocumentHandle doc_;
-  std::string url_;
+  std::wstring path_;
   std::optional<PushedDocument> pushed_;  // the merged tree while it is built
   std::string tail_;                      // the base's text after the appended chats
   bool textsJoin_ = false;

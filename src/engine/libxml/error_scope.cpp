@@ -141,6 +141,12 @@ std::wstring ErrorScope::Reason(const std::wstring& name, const char* fallback) 
   return placed(name, 0, 0, lines.empty() ? std::string(fallback) : lines.front());
 }
 
+std::wstring ErrorScope::FirstMessage() const {
+  if (errors_.first.seen) return Utf8ToWide(errors_.first.message);
+  const std::vector<std::string> lines = Lines();
+  return Utf8ToWide(lines.empty() ? std::string("not well-formed") : lines.front());
+}
+
 std::vector<std::string> ErrorScope::Lines() const {
   std::vector<std::string> lines;
   std::size_t start = 0;

@@ -60,6 +60,9 @@ class ErrorScope {
   // error, its place left out when it has none; else "name: fallback". `name`
   // stands for the document where the library names none.
   std::wstring Reason(const std::wstring& name, const char* fallback) const;
+  // The first error's message alone, without a place ("not well-formed" when the
+  // libraries said nothing).
+  std::wstring FirstMessage() const;
 
  private:
   // The collected text as lines, up to libxslt's template stack dump.

@@ -228,36 +228,60 @@ class StopAtNextElement final : public ElementEndObserver {
 
 }  // namespace
 
+namespace {
+
+// Trap: with CDATA made plain text, the push parser (unlike the pull parser that
+// reads inputs) reports an empty CDATA section to no one, so the empty text node
+// an input holds would be lost; as a CDATA block made text here it is kept.
+void CdataAsText(void* ctx, const xmlChar* value, int length) { xmlSAX2Characters(ctx, value, length); }
+
+}  // namespace
+
 PushedDocument::PushedDocument(const std::string& url) {
   InitLibraries();
   ctxt_.reset(xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, url.c_str()));
   if (!ctxt_) throw ComError(kEOutOfMemory);
-  // Trap: compact text may not be changed in place afterwards; this tree is only
-  // read (and at most pruned of blank text by the transform).
-  xmlCtxtUseOptions(ctxt_.get(), XML_PARSE_NONET | XML_PARSE_COMPACT);
+  // The bytes re-escape what the inputs held and join them into one document, so
+  // they may exceed the size limits that each input met on its own: those are
+  // lifted. Trap: compact text may not be changed in place afterwards; this tree
+  // is only read (and at most pruned of blank text by the transform).
+  xmlCtxtUseOptions(ctxt_.get(), XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_COMPACT);
+  ctxt_->sax->cdataBlock = &CdataAsText;
 }
 
 PushedDocument::~PushedDocument() {
   if (ctxt_) DocPtr unfinished(ctxt_->myDoc);  // the parser leaves its document to its caller
 }
 
-void PushedDocument::Push(std::string_view bytes) {
+namespace {
+
+// Bytes this program wrote that do not parse: never expected, so the report names
+// the input whose bytes were being read and the parser's words.
+ComError NotReadAgain(const ErrorScope& errors, const std::wstring& from) {
+  if (errors.OutOfMemory()) return ComError(kEOutOfMemory);
+  const std::wstring text =
+      GetFileNamePart(from) + L": the merged comments could not be read again: " + errors.FirstMessage();
+  return ComError(kEFail, text).WithReason(text);
+}
+
+}  // namespace
+
+void PushedDocument::Push(std::string_view bytes, const std::wstring& from) {
   ErrorScope errors;
   while (!bytes.empty()) {
     const auto n = static_cast<int>(std::min<std::size_t>(bytes.size(), std::size_t{1} << 30));
     if (xmlParseChunk(ctxt_.get(), bytes.data(), n, 0) != 0 || errors.OutOfMemory())
-      throw errors.Failure(L"the merged comments could not be read again");
+      throw NotReadAgain(errors, from);
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
 }
 
-DocumentHandle PushedDocument::Finish() {
+DocumentHandle PushedDocument::Finish(const std::wstring& from) {
   ErrorScope errors;
   const int status = xmlParseChunk(ctxt_.get(), nullptr, 0, 1);
   DocPtr parsed(ctxt_->myDoc);
   ctxt_->myDoc = nullptr;
-  if (status != 0 || !parsed || !ctxt_->wellFormed || errors.OutOfMemory())
-    throw errors.Failure(L"the merged comments could not be read again");
+  if (status != 0 || !parsed || !ctxt_->wellFormed || errors.OutOfMemory()) throw NotReadAgain(errors, from);
   DocumentHandle handle;
   if (CreateDocument(handle) < 0) throw ComError(kEOutOfMemory);
   handle->Reset(std::move(parsed), nullptr, true);

@@ -39,10 +39,13 @@ bool LoadObserved(const DocumentHandle& doc, const std::wstring& path, ElementEn
 
 // A document parsed from bytes pushed to it piece by piece, as they become
 // known: bytes this back end wrote itself, with no document type and no
-// namespace. Every blank text in them is kept, and small texts are kept inside
+// namespace. It accepts whatever the inputs held, however long their texts
+// and values grow when written again; an empty CDATA section is an empty text, as
+// in an input. Every blank text in them is kept, and small texts are kept inside
 // their nodes, so the tree must not be edited: it is only read. One thread at a
 // time, any thread. Push and Finish throw ComError when the bytes are no
-// well-formed document (E_FAIL) or memory runs out.
+// well-formed document (E_FAIL, naming `from`, the input the bytes came from, and
+// the parser's words, also as its reason) or memory runs out.
 class PushedDocument {
  public:
   explicit PushedDocument(const std::string& url);
@@ -50,8 +53,8 @@ class PushedDocument {
   PushedDocument& operator=(const PushedDocument&) = delete;
   ~PushedDocument();
 
-  void Push(std::string_view bytes);
-  DocumentHandle Finish();
+  void Push(std::string_view bytes, const std::wstring& from);
+  DocumentHandle Finish(const std::wstring& from);
 
  private:
   ParserCtxtPtr ctxt_;
