@@ -107,11 +107,41 @@ TEST(CompactMerge, SameBytesLogsAndOutcomeAsTheWholeTree) {
 // step where it can.
 TEST(CompactMerge, ShapesOneByOne) {
   const std::string plain = test::ReadFile(ZANTREL_STYLE_SHEET);
+  // The bundled sheet, and one of one's own that marks every text node it meets;
+  // the same two writing Shift_JIS for the rows that need another encoding.
+  const std::string mark = "  <xsl:template match=\"text()\">[<xsl:value-of select=\".\"/>]</xsl:template>\n";
+  const std::string sjis = "<xsl:output method=\"xml\" encoding=\"Shift_JIS\"/>\n";
+  const std::vector<std::string> utf8Sheets = {plain, Sheet("", mark)};
+  const std::vector<std::string> sjisSheets = {Sheet(sjis), Sheet(sjis, mark)};
   struct Case {
     const char* name;
     std::vector<std::string> files;
+    const std::vector<std::string>* sheets = nullptr;  // none: the UTF-8 ones
   };
   const Case cases[] = {
+      // The places where the base's chats stand are kept apart, each with what
+      // stays of its run; the rebuilt tree takes them in order, once.
+      {"the base's chats in several runs, one of them gone",
+       {"<packet><thread/><chat no=\"1\"/><chat no=\"2\"/><x/><chat no=\"3\"/><chat no=\"2\"/>t<chat no=\"1\"/>"
+        "<y/><chat no=\"4\"/></packet>",
+        "<packet><chat no=\"4\"/><chat no=\"5\"/></packet>"}},
+      // last_res is the number of the last comment kept, not of a later copy.
+      {"a later copy of the last kept number",
+       {"<packet><thread/><chat no=\"5\"/><chat no=\"3\"/></packet>",
+        "<packet><chat no=\"3\"/><chat no=\"9\"/><chat no=\"5\"/></packet>", "<packet><chat no=\"3\"/></packet>"}},
+      {"a top element named chat",
+       {"<packet><thread/><chat no=\"1\"/></packet>", "<chat no=\"7\"><chat no=\"2\">x</chat></chat>",
+        "<chat no=\"8\">only text</chat>"}},
+      // Characters are escaped by the output's encoding, not by the input's.
+      {"an output encoding other than the inputs'",
+       {"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><packet><thread/><chat no=\"1\" mail=\"\x89\xd4\">\x89\xd4"
+        "</chat></packet>",
+        "<packet><chat no=\"2\" mail=\"花😀\">花😀</chat></packet>"},
+       &sjisSheets},
+      {"an input encoding other than the output's",
+       {"<packet><thread/><chat no=\"1\"/></packet>",
+        "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><packet><chat no=\"2\" mail=\"\x89\xd4\">\x89\xd4</chat>"
+        "</packet>"}},
       // Texts on both sides of a chat that goes: two texts in the whole tree, which
       // a tree parsed again from bytes would join (a sheet of one's own sees it).
       {"texts on both sides of a chat that goes",
@@ -153,12 +183,11 @@ TEST(CompactMerge, ShapesOneByOne) {
         "<packet><chat no=\"3\"/><chat no=\"4\"/></packet>", "<packet><chat no=\"4\"/><chat no=\"5\"><b>x</b></chat></packet>",
         "<packet><chat no=\"5\"/><chat no=\"6\"/></packet>"}},
   };
-  // The bundled sheet, and one of one's own that marks every text node it meets.
-  const std::string own = Sheet("", "  <xsl:template match=\"text()\">[<xsl:value-of select=\".\"/>]</xsl:template>\n");
   for (const auto& c : cases) {
-    for (const std::string* sheet : {&plain, &own}) {
-      SCOPED_TRACE(std::string(c.name) + (sheet == &own ? ", own sheet" : ""));
-      const std::vector<Job> jobs = {{c.files, *sheet}};
+    const std::vector<std::string>& sheets = c.sheets != nullptr ? *c.sheets : utf8Sheets;
+    for (std::size_t s = 0; s < sheets.size(); ++s) {
+      SCOPED_TRACE(std::string(c.name) + (s > 0 ? ", own sheet" : ""));
+      const std::vector<Job> jobs = {{c.files, sheets[s]}};
       const auto compact = RunJobs(jobs, MergePath::Compact);
       const auto whole = RunJobs(jobs, MergePath::WholeTree);
       EXPECT_EQ(compact, whole) << Describe(jobs, compact, whole);
