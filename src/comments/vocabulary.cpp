@@ -2,7 +2,6 @@
 
 #include <boost/lexical_cast.hpp>
 
-#include "base/text.hpp"
 
 namespace zantrel {
 
@@ -23,29 +22,11 @@ std::int64_t GetAttributeValue(const std::wstring& name, const xml::Node& elemen
 }
 
 std::int64_t CommentNumber(const xml::Node& chat) {
-  return GetAttributeValue(kNoAttribute, xml::AsElement(chat), 0);
-}
-
-std::optional<std::int64_t> TryCommentNumber(std::optional<std::string_view> noText) {
-  if (!noText) return 0;
-  // The common case without copies: 1 to 18 plain digits, which the conversion
-  // would read the same.
-  if (!noText->empty() && noText->size() <= 18) {
-    std::int64_t value = 0;
-    std::size_t digits = 0;
-    for (; digits < noText->size() && (*noText)[digits] >= '0' && (*noText)[digits] <= '9'; ++digits)
-      value = value * 10 + ((*noText)[digits] - '0');
-    if (digits == noText->size()) return value;
-  }
-  std::int64_t number = 0;
-  if (!boost::conversion::try_lexical_convert(Utf8ToWide(*noText), number)) return std::nullopt;
-  return number;
-}
-
-std::int64_t CommentNumber(std::optional<std::string_view> noText) {
-  if (const std::optional<std::int64_t> number = TryCommentNumber(noText)) return *number;
-  // Thrown by the same conversion as for an element, for the same text.
-  return boost::lexical_cast<std::int64_t>(Utf8ToWide(*noText));
+  // This runs once per comment: the text is read once and converted only when it
+  // is more than plain digits.
+  std::wstring text;
+  if (!xml::GetAttribute(xml::AsElement(chat), kNoAttribute, text)) return CommentNumberOf(std::optional<std::wstring_view>());
+  return CommentNumberOf(std::optional<std::wstring_view>(text));
 }
 
 }  // namespace zantrel

@@ -43,7 +43,7 @@ struct ReadInput final : xml::ChatReceiver {
   void Chat(const xml::StreamedChat& chat) override {
     const std::size_t index = chats++;
     if (malformedAt) return;  // the job stops there: what follows is never decided
-    const std::optional<std::int64_t> number = TryCommentNumber(chat.number);
+    const std::optional<std::int64_t> number = TryCommentNumberOf(chat.number);
     if (!number) {
       malformedAt = index;
       malformedText = std::string(*chat.number);
@@ -100,7 +100,7 @@ class CompactStore final : public CommentStore {
       malformedAt = before + *read.malformedAt;
     }
     LogMergeByCounts(index_, before + read.chats, read.chats, read.keptAfter, malformedAt, job_.progress, log);
-    if (malformedAt) (void)CommentNumber(std::string_view(*malformedText));  // throws as the whole tree does
+    if (malformedAt) (void)CommentNumberOf(std::string_view(*malformedText));  // throws as the whole tree does
     appended_ += read.keptAfter - read.keptBefore;
     merged_ = index + 1;
     return true;

@@ -22,6 +22,8 @@ xml::Node FirstChat(const xml::DocumentHandle& doc) {
   return xml::GetElementsByTagName(root, L"chat").at(0);
 }
 
+// Every reader of a number reads it the same way: from an element, and from the
+// attribute's text as a stream hands it over.
 TEST(GetAttributeValue, ReadsSigned64BitNumbersStrictly) {
   struct Case {
     std::optional<std::string> text;
@@ -33,14 +35,23 @@ TEST(GetAttributeValue, ReadsSigned64BitNumbersStrictly) {
       {"9223372036854775808", std::nullopt}, {" 1", std::nullopt}, {"1 ", std::nullopt},
       {"1e3", std::nullopt}, {"", std::nullopt}, {"0x10", std::nullopt}, {"1,000", std::nullopt},
       {"\xEF\xBC\x91", std::nullopt},  // a full-width digit
+      {"000000000000000042", 42}, {"999999999999999999", 999999999999999999},  // plain digits at the edge
+      {"0000000000000000042", 42}, {"9999999999999999999", std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.value_or("(absent)"));
     const auto doc = ParseDocument(CommentXml(std::vector<Chat>{{c.text, "x"}}));
+    const std::optional<std::string_view> text = c.text;
     if (c.value) {
       EXPECT_EQ(GetAttributeValue(L"no", FirstChat(doc), 0), *c.value);
+      EXPECT_EQ(CommentNumber(FirstChat(doc)), *c.value);
+      EXPECT_EQ(CommentNumberOf(text), *c.value);
+      EXPECT_EQ(TryCommentNumberOf(text), c.value);
     } else {
       EXPECT_THROW(GetAttributeValue(L"no", FirstChat(doc), 0), boost::bad_lexical_cast);
+      EXPECT_THROW(CommentNumber(FirstChat(doc)), boost::bad_lexical_cast);
+      EXPECT_THROW(CommentNumberOf(text), boost::bad_lexical_cast);
+      EXPECT_EQ(TryCommentNumberOf(text), std::nullopt);
     }
   }
   const auto doc = ParseDocument(CommentXml(std::vector<Chat>{{std::nullopt, "x"}}));

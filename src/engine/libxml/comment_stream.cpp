@@ -19,6 +19,7 @@
 
 #include "base/paths.hpp"
 #include "base/text.hpp"
+#include "engine/comment_vocabulary.hpp"
 #include "engine/documents.hpp"
 #include "engine/libxml/chat_dump.hpp"
 #include "engine/libxml/document.hpp"
@@ -39,7 +40,7 @@ bool IsNamed(const xmlNode* node, const char* name) {
 
 bool IsChat(const xmlNode* node) {
   // As the chat list matches names: an unprefixed "chat" in any namespace.
-  return IsNamed(node, "chat") && (node->ns == nullptr || node->ns->prefix == nullptr);
+  return IsNamed(node, kChatName) && (node->ns == nullptr || node->ns->prefix == nullptr);
 }
 
 bool UsesNamespaces(const xmlNode* element) {
@@ -53,7 +54,7 @@ bool UsesNamespaces(const xmlNode* element) {
 // where it is one text, else into `scratch`.
 std::optional<std::string_view> NumberText(const xmlNode* chat, XmlCharPtr& scratch) {
   for (const xmlAttr* a = chat->properties; a != nullptr; a = a->next) {
-    if (a->ns != nullptr || !xmlStrEqual(a->name, BAD_CAST "no")) continue;
+    if (a->ns != nullptr || !xmlStrEqual(a->name, BAD_CAST kNoName)) continue;
     const xmlNode* text = a->children;
     if (text != nullptr && text->type == XML_TEXT_NODE && text->next == nullptr && text->content != nullptr)
       return std::string_view(reinterpret_cast<const char*>(text->content));
@@ -86,7 +87,7 @@ class ChatStream final : public ElementEndObserver {
       // Base chats stay where they are: only children of packet can be placed
       // (and removed) as the whole tree does.
       const xmlNode* root = xmlDocGetRootElement(element->doc);
-      if (element->parent != root || !IsNamed(root, "packet") || root->ns != nullptr) throw NotReproducible{};
+      if (element->parent != root || !IsNamed(root, kPacketName) || root->ns != nullptr) throw NotReproducible{};
     }
     // Trap: the parser decides whether blank text is ignorable from its parent's
     // first and last child, and keeps appending text to a last child that is
@@ -165,7 +166,7 @@ class LibxmlStreamedBase final : public StreamedBase {
     dump.Finish();
     const xmlNode* root = xmlDocGetRootElement(xml::Tree(doc_));
     // Merging needs /packet; without it the whole tree fails there in its own words.
-    return IsNamed(root, "packet") && root->ns == nullptr;
+    return IsNamed(root, kPacketName) && root->ns == nullptr;
   }
 
   void PlaceComments(const std::vector<std::size_t>& keptPerRun, std::size_t appended) override {
