@@ -15,6 +15,7 @@
 #include "base/text.hpp"
 #include "comments/progress.hpp"
 #include "engine/errors.hpp"
+#include "engine/libxml/chat_dump.hpp"
 #include "job/merge_job.hpp"
 #include "random_jobs.hpp"
 #include "test_support.hpp"
@@ -191,6 +192,31 @@ TEST(CompactMerge, ShapesOneByOne) {
       const auto compact = RunJobs(jobs, MergePath::Compact);
       const auto whole = RunJobs(jobs, MergePath::WholeTree);
       EXPECT_EQ(compact, whole) << Describe(jobs, compact, whole);
+    }
+  }
+}
+
+// A chat's bytes are counted in 32 bits: one longer fails the job as memory
+// running out does, on either end, and one just short of it is kept whole.
+TEST(CompactMerge, AChatOverTheLengthLimitFailsOnEitherEnd) {
+  struct Limit {
+    Limit() { xml::maxChatBytes = 200; }
+    ~Limit() { xml::maxChatBytes = std::numeric_limits<std::uint32_t>::max(); }
+  } limit;
+  // `<chat no="2">` and `</chat>` around the text: 20 bytes.
+  for (const std::string& sheet : {test::ReadFile(ZANTREL_STYLE_SHEET), Sheet("", "<xsl:template match=\"@mail\"/>")}) {
+    for (const std::size_t text : {std::size_t{180}, std::size_t{181}}) {
+      SCOPED_TRACE(std::to_string(text) + (sheet.find("@mail") != std::string::npos ? ", own sheet" : ""));
+      const Job job = {{test::CommentXml({1}), "<packet><chat no=\"2\">" + std::string(text, 'x') + "</chat></packet>"},
+                       sheet};
+      const Outcome compact = RunJobs({job}, MergePath::Compact)[0];
+      if (text == 180) {
+        EXPECT_EQ(compact, RunJobs({job}, MergePath::WholeTree)[0]);
+      } else {
+        EXPECT_FALSE(compact.saved || compact.finished);
+        ASSERT_FALSE(compact.log.empty());
+        EXPECT_EQ(compact.log.back(), ComError(kEOutOfMemory).ErrorMessage());
+      }
     }
   }
 }

@@ -21,6 +21,11 @@ int AppendToArena(void* context, const char* buffer, int length) noexcept {
   }
 }
 
+std::uint32_t CheckedLength(std::size_t length) {
+  if (length > maxChatBytes) throw std::bad_alloc();
+  return static_cast<std::uint32_t>(length);
+}
+
 }  // namespace
 
 ChatDump::ChatDump(Arena& into, const Sheet& sheet)
@@ -44,9 +49,7 @@ std::uint32_t ChatDump::Append(xmlNode* chat) {
   xmlNodeDumpOutput(out_.get(), doc, chat, 1, 0, encoding_);
   doc->encoding = own;
   if (out_->error != 0) throw std::bad_alloc();
-  const std::size_t length = position() - before;
-  if (length > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-  return static_cast<std::uint32_t>(length);
+  return CheckedLength(position() - before);
 }
 void ChatDump::Finish() {
   if (out_ && (xmlOutputBufferFlush(out_.get()) < 0 || out_->error != 0)) throw std::bad_alloc();
@@ -81,8 +84,9 @@ std::uint32_t ChatDump::AppendEquivalent(const xmlNode* chat) {
     }
     text_.append("</").append(reinterpret_cast<const char*>(chat->name)).append(">");
   }
+  const std::uint32_t length = CheckedLength(text_.size());
   into_.Append(text_);
-  return static_cast<std::uint32_t>(text_.size());
+  return length;
 }
 void ChatDump::Escape(const xmlChar* value, bool attribute) {
   for (const xmlChar* p = value; p != nullptr && *p != 0; ++p) {

@@ -9,6 +9,7 @@
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "base/byte_arena.hpp"
@@ -16,6 +17,11 @@
 #include "engine/libxml/owners.hpp"
 
 namespace zantrel::xml {
+
+// The most bytes one chat's dump may take: its length is held in 32 bits; a
+// longer one fails the read as memory running out does. Lowered by tests only,
+// before any job starts.
+inline std::size_t maxChatBytes = std::numeric_limits<std::uint32_t>::max();
 
 class ChatDump {
  public:
