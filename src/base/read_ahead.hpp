@@ -12,6 +12,8 @@
 // one is dropped on the helper; the rest go with the object. Failures: without a
 // helper thread the caller reads everything itself; Take throws std::logic_error
 // out of order or after a halt or stop, std::bad_alloc when no room is left.
+// Test seam: readAheadTestHook, when set, runs on the reading thread before each
+// parse, so a test can hold a read and watch its stop flag; null in the programs.
 #pragma once
 
 #include <atomic>
@@ -37,6 +39,9 @@ class StopFlag {
  private:
   std::atomic<bool> flag_{false};
 };
+
+// Set by tests only (see above); one load per input read when unset.
+inline std::atomic<void (*)(std::size_t index, const StopFlag& stop)> readAheadTestHook{nullptr};
 
 template <typename Result>
 class ReadAhead {
@@ -144,6 +149,7 @@ class ReadAhead {
   // Parses a claimed input with the lock released and files the result.
   void Fill(std::unique_lock<std::mutex>& lock, Slot slot) {
     lock.unlock();
+    if (const auto hook = readAheadTestHook.load(std::memory_order_acquire)) hook(slot->first, stop_);
     Result result = parse_(slot->first, stop_);
     lock.lock();
     slot->second.emplace(std::move(result));

@@ -269,6 +269,11 @@ void WriteFileAtomically(const std::wstring& path, const std::function<void(cons
   }
   writeAll(pending);
   if (writeError != 0) ThrowErrno(writeError, path);
+  // A replaced file keeps its owner (the superuser saving another user's file), or
+  // at least its group; where neither may be given away, the saver owns the copy.
+  if (exists && ::fchown(fd.get(), st.st_uid, st.st_gid) != 0)
+    (void)::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid);
+  // After the owner: a change of owner clears the set-user and set-group bits.
   if (::fchmod(fd.get(), mode) != 0) ThrowErrno(errno, path);
   if (::fsync(fd.get()) != 0) ThrowErrno(errno, path);
 

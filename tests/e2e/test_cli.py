@@ -29,6 +29,13 @@ class CommandLineTest(unittest.TestCase):
         assert_log(self, r.out, [f"{d.program} b.xml -autoexit a.xml", "対象 : a.xml", "対象 : b.xml",
                                  f"保存先 : {d.path}/結合_b/out.xml", *golden_log("two_inputs.log")])
         self.assertEqual(chats_and_last_res(os.path.join(d.path, "結合_b", "out.xml")), (["1", "2", "3", "4"], "4"))
+        # Its reader gone (`| head -1`): the log is lost, the job is not.
+        reader, writer = os.pipe()
+        os.close(reader)
+        r = d.run("a.xml", "b.xml", "save=o.xml", stdout=writer)
+        os.close(writer)
+        self.assertEqual((r.code, r.err), (0, ""))
+        self.assertEqual(chats_and_last_res(os.path.join(d.path, "o.xml")), (["1", "2", "3", "4"], "4"))
 
     def test_outcomes_exit_with_their_codes_and_write_nothing_else(self):
         cases = [  # name, style sheet beside the program, arguments, exit code, log after the command line
@@ -72,13 +79,16 @@ class CommandLineTest(unittest.TestCase):
              head + "<xsl:template match='/'>\n<xsl:value-of select='count(('/></xsl:template></xsl:stylesheet>",
              None, "convert.xsl:3: xsl:value-of : could not compile select expression 'count(('"),
         ]
+        # The name's bytes as they are, UTF-8 or not.
+        cases += [(f"malformed input named {n!r}", os.fsdecode(n), *cases[0][2:4], os.fsdecode(n) + cases[0][4][7:])
+                  for n in ("壊れた.xml".encode(), b"\x83\x65.xml")]
         for name, fname, content, last, reason in cases:
             with self.subTest(name):
                 d = Folder(self)
                 d.file("a.xml", comment_xml([1]))
                 d.file("b.xml", comment_xml([2]))
                 d.file(fname, content) if content is not None else os.mkdir(os.path.join(d.path, fname))
-                r = d.run("a.xml", "bad.xml" if fname == "bad.xml" else "b.xml", "save=out.xml")
+                r = d.run("a.xml", "b.xml" if fname == "convert.xsl" else fname, "save=out.xml")
                 self.assertEqual((r.code, r.err), (1, f"zantrel: {reason}\n"))
                 if last:
                     self.assertEqual(r.out[-1], last)

@@ -264,9 +264,14 @@ class Saving(unittest.TestCase):
             seen = False
             deadline = time.monotonic() + 120
             while not seen and proc.poll() is None and time.monotonic() < deadline:
+                # Looked at while held still, so the save seen is the one killed.
+                proc.send_signal(signal.SIGSTOP)
+                _, status = os.waitpid(proc.pid, os.WUNTRACED)
+                if not os.WIFSTOPPED(status):
+                    proc.returncode = os.waitstatus_to_exitcode(status)
+                    break
                 seen = being_written(proc.pid, folder.path, before, len(content) // 2)
-            if seen:
-                proc.send_signal(signal.SIGKILL)
+                proc.send_signal(signal.SIGKILL if seen else signal.SIGCONT)
             return seen, proc.wait(timeout=120), folder, before
 
         for existing in (False, True):

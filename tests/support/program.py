@@ -35,16 +35,17 @@ class Folder:
             f.write(content.encode("utf-8") if isinstance(content, str) else content)
         return full
 
-    def run(self, *args, cwd=None, limits=()):
-        """Runs the program with standard input closed and `limits` (resource, value) set."""
+    def run(self, *args, cwd=None, limits=(), stdout=subprocess.PIPE):
+        """Runs the program with standard input closed and `limits` (resource, value) set;
+        standard error keeps bytes that are not UTF-8 as os.fsdecode does."""
         def set_limits():
             for kind, value in limits:
                 resource.setrlimit(kind, (value, value))
         start = time.monotonic()
-        proc = subprocess.run([self.program, *args], cwd=cwd or self.path, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=120, preexec_fn=set_limits)
-        return Run(proc.returncode, proc.stdout.decode("utf-8").split("\n")[:-1],
-                   proc.stderr.decode("utf-8", "replace"), time.monotonic() - start)
+        proc = subprocess.run([self.program, *args], cwd=cwd or self.path, stdin=subprocess.DEVNULL, stdout=stdout,
+                              stderr=subprocess.PIPE, timeout=120, preexec_fn=set_limits)
+        return Run(proc.returncode, (proc.stdout or b"").decode("utf-8").split("\n")[:-1],
+                   proc.stderr.decode("utf-8", "surrogateescape"), time.monotonic() - start)
 
     def listing(self):
         return sorted(os.listdir(self.path))

@@ -44,8 +44,8 @@ TEST(ArgumentList, LastSaveValueWins) {
 }
 
 TEST(ArgumentList, RawCommandLineQuotesBlanksAndEmptyArguments) {
-  EXPECT_EQ(JoinCommandLine({L"/opt/z/zantrel", L"a.xml", L"my file.xml", L"", L"save=x y"}),
-            L"/opt/z/zantrel a.xml \"my file.xml\" \"\" \"save=x y\"");
+  EXPECT_EQ(JoinCommandLine({L"/opt/z/zantrel", L"a.xml", L"my file.xml", L"", L"save=x y", L"tab\t.xml"}),
+            L"/opt/z/zantrel a.xml \"my file.xml\" \"\" \"save=x y\" \"tab\t.xml\"");
 }
 
 TEST(ArgumentList, ArgumentBytesRoundTrip) {
@@ -73,7 +73,12 @@ TEST(Settings, FindsTheSaveKeyAsTheIniRoutinesDo) {
   const Case cases[] = {
       {"plain", L"[main]\nsave=D:\\m\\$title.xml\n", L"D:\\m\\$title.xml"},
       {"case and blanks", L"[ MAIN ]\r\n  SAVE =  x.xml  \r\n", L"x.xml"},
+      // Quotes go only in matching pairs.
       {"quoted", L"[main]\nsave=\" a b \"\n", L" a b "},
+      {"single quoted", L"[main]\nsave='o.xml'\n", L"o.xml"},
+      {"quotes that differ", L"[main]\nsave=\"o.xml'\n", L"\"o.xml'"},
+      {"a lone quote", L"[main]\nsave=\"\n", L"\""},
+      {"empty quotes", L"[main]\nsave=''\n", L""},
       {"other section", L"[other]\nsave=no\n[main]\nleft=1\n", std::nullopt},
       {"first wins", L"[main]\nsave=1\nsave=2\n", L"1"},
       {"comment", L"[main]\n;save=x\n", std::nullopt},

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -12,7 +14,9 @@
 
 #include "base/byte_arena.hpp"
 #include "base/paths.hpp"
+#include "base/read_ahead.hpp"
 #include "base/text.hpp"
+#include "comments/operations.hpp"
 #include "comments/progress.hpp"
 #include "engine/errors.hpp"
 #include "engine/libxml/chat_dump.hpp"
@@ -41,12 +45,13 @@ struct Outcome {
 };
 
 // Runs one job on files already in `dir`, catching as the worker thread does.
-Outcome RunJob(const TempDir& dir, const std::vector<std::wstring>& inputs, MergePath path) {
+Outcome RunJob(const TempDir& dir, const std::vector<std::wstring>& inputs, MergePath path,
+               LogCallback logTo = &AppendLog) {
   Outcome outcome;
   {
     test::LogCapture log;
     try {
-      outcome.finished = RunMergeJob(dir / L"convert.xsl", &AppendLog, dir / L"out.xml", inputs, path);
+      outcome.finished = RunMergeJob(dir / L"convert.xsl", logTo, dir / L"out.xml", inputs, path);
     } catch (...) {
       WriteCurrentErrorReport(&AppendLog);
     }
@@ -246,54 +251,75 @@ TEST(CompactMerge, KeptBytesAcrossSeveralBlocks) {
       << "the saved files differ from this byte on; sizes " << compact.saved->size() << " and " << whole.saved->size();
 }
 
-// A failing input ends the job at its own line, on either way: the input read
-// ahead on the other thread meanwhile stops at its next element, not at its end.
-TEST(CompactMerge, AFailureDoesNotWaitForTheInputReadAhead) {
+// A failing input ends the job at its own line, on either way, and the read of the
+// input after it, held by the test, is told to stop rather than waited for.
+struct HeldRead {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool failingWaits = false;  // the failing read waits until the later one is under way
+  bool entered = false;
+  bool stopped = false;
+};
+HeldRead* held = nullptr;
+constexpr auto kBound = std::chrono::minutes(1);  // against hanging only, never a measure
+
+// Read hook: input 2 is held until its stop flag is raised.
+void HoldTheLaterRead(std::size_t index, const StopFlag& stop) {
+  std::unique_lock<std::mutex> lock(held->mutex);
+  if (index == 1 && held->failingWaits) held->changed.wait_for(lock, kBound, [] { return held->entered; });
+  if (index != 2) return;
+  held->entered = true;
+  held->changed.notify_all();
+  const auto until = std::chrono::steady_clock::now() + kBound;
+  while (!stop.Requested() && std::chrono::steady_clock::now() < until)
+    held->changed.wait_for(lock, std::chrono::milliseconds(1));  // the flag has no signal of its own
+  held->stopped = stop.Requested();
+}
+
+// The whole tree reads input 2 only once input 1 is taken: its merge waits for it.
+void LogOnceTheLaterReadIsUnderWay(const std::wstring& line) {
+  if (line == kMergeHeading) {
+    std::unique_lock<std::mutex> lock(held->mutex);
+    held->changed.wait_for(lock, kBound, [] { return held->entered; });
+  }
+  AppendLog(line);
+}
+
+TEST(CompactMerge, AFailureStopsTheInputReadAheadInsteadOfWaitingForIt) {
   TempDir dir;
   WriteFile(dir / L"convert.xsl", test::ReadFile(ZANTREL_STYLE_SHEET));
-  // The base takes long enough to read for the helper to be reading input 3 when
-  // input 2 fails; input 3 takes far longer to read than the rest.
-  WriteFile(dir / L"base.xml", test::CommentRange(1, 20000));
-  WriteFile(dir / L"good.xml", test::CommentRange(20000, 5000));
+  WriteFile(dir / L"base.xml", test::CommentRange(1, 50));
   WriteFile(dir / L"bad.xml", "<packet><chat no=\"1\"></packet>");
-  std::vector<test::Chat> chats(10000, test::Chat{"7", "x"});
-  chats.push_back({"x", "x"});
-  WriteFile(dir / L"number.xml", test::CommentXml(chats));
-  std::string refs;
-  for (int c = 0; c < 1000; ++c) refs += "&#12354;";
-  std::string big = "<packet>";
-  for (int i = 0; i < 8000; ++i) big += "<a>" + refs + "</a>";
-  WriteFile(dir / L"big.xml", big + "</packet>");
-  using Clock = std::chrono::steady_clock;
-  Clock::duration took{};
-  const auto run = [&](const std::wstring& second, MergePath path) {
-    const auto start = Clock::now();
-    const Outcome outcome = RunJob(dir, {dir / L"base.xml", dir / second, dir / L"big.xml"}, path);
-    took = Clock::now() - start;
-    return outcome;
+  WriteFile(dir / L"number.xml", test::CommentXml(std::vector<test::Chat>{{"7", "x"}, {"x", "x"}}));
+  WriteFile(dir / L"later.xml", test::CommentRange(60, 50));
+  struct Case {
+    MergePath path;
+    const wchar_t* second;
+    const wchar_t* error;
+    bool laterRead;  // false: the failed read itself stopped the read-ahead first
   };
-  const std::pair<std::wstring, std::wstring> failures[] = {
-      {L"bad.xml", L"pDoc->load()[loadXML()]"},
-      {L"number.xml", L"bad lexical cast: source type value could not be interpreted as target"}};
-  for (const MergePath path : {MergePath::Compact, MergePath::WholeTree}) {
-    SCOPED_TRACE(path == MergePath::Compact ? "compact" : "whole tree");
-    ASSERT_TRUE(run(L"good.xml", path).saved);
-    const Clock::duration whole = took;
-    for (const auto& [second, error] : failures) {
-      SCOPED_TRACE(WideToUtf8(second));
-      Clock::duration quickest = Clock::duration::max();  // of two, should a stall slow one
-      for (int attempt = 0; attempt < 2; ++attempt) {
-        const Outcome failed = run(second, path);
-        quickest = std::min(quickest, took);
-        EXPECT_FALSE(failed.finished || failed.saved);
-        ASSERT_FALSE(failed.log.empty());
-        EXPECT_TRUE(failed.log.back().ends_with(error)) << WideToUtf8(failed.log.back());
-        EXPECT_NE(std::find(failed.log.begin(), failed.log.end(), L"読み込み：" + second), failed.log.end());
-        EXPECT_EQ(std::find(failed.log.begin(), failed.log.end(), L"読み込み：big.xml"), failed.log.end());
-      }
-      // Waiting for input 3 would take about as long as the job that reads it.
-      EXPECT_LT(quickest * 3, whole);
-    }
+  const Case cases[] = {
+      {MergePath::Compact, L"bad.xml", L"pDoc->load()[loadXML()]", true},
+      {MergePath::Compact, L"number.xml", L"bad lexical cast: source type value could not be interpreted as target", true},
+      {MergePath::WholeTree, L"bad.xml", L"pDoc->load()[loadXML()]", false},
+      {MergePath::WholeTree, L"number.xml", L"bad lexical cast: source type value could not be interpreted as target", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.second) + (c.path == MergePath::Compact ? ", compact" : ", whole tree"));
+    HeldRead state;
+    state.failingWaits = c.path == MergePath::Compact;  // two inputs are read at once there
+    held = &state;
+    readAheadTestHook = &HoldTheLaterRead;
+    const Outcome failed = RunJob(dir, {dir / L"base.xml", dir / c.second, dir / L"later.xml"}, c.path,
+                                  &LogOnceTheLaterReadIsUnderWay);
+    readAheadTestHook = nullptr;
+    EXPECT_FALSE(failed.finished || failed.saved);
+    ASSERT_FALSE(failed.log.empty());
+    EXPECT_TRUE(failed.log.back().ends_with(c.error)) << WideToUtf8(failed.log.back());
+    EXPECT_NE(std::find(failed.log.begin(), failed.log.end(), L"読み込み：" + std::wstring(c.second)), failed.log.end());
+    EXPECT_EQ(std::find(failed.log.begin(), failed.log.end(), L"読み込み：later.xml"), failed.log.end());
+    EXPECT_EQ(state.entered, c.laterRead);
+    EXPECT_EQ(state.stopped, c.laterRead);
   }
 }
 

@@ -3,6 +3,7 @@
 // termination thread that clears a named temporary file away.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "engine/errors.hpp"
+#include "base/text.hpp"
 #include "engine/file_io.hpp"
 #include "test_support.hpp"
 
@@ -62,9 +64,23 @@ TEST(WriteFileAtomically, TargetNamesUpToTheLimitSaveOnBothRoads) {
         SCOPED_TRACE(std::string(KindName(kind)) + ", " + std::to_string(name.size()) + " characters" +
                      (existing ? ", existing target" : ", new target"));
         TempDir dir;
-        if (existing) test::WriteFile(dir / name, "OLD");
+        const std::string target = WideToNative(dir / name);
+        // A replaced file keeps its permissions and, saved by the superuser, its owner.
+        const bool root = ::geteuid() == 0;
+        if (existing) {
+          test::WriteFile(dir / name, "OLD");
+          ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+          ASSERT_TRUE(!root || ::chown(target.c_str(), 4242, 4343) == 0);
+        }
         WriteFileAtomically(dir / name, Pieces(output), kind);
         EXPECT_EQ(Files(dir), (std::map<std::wstring, std::string>{{name, Summary(output)}}));  // no temporary file
+        struct stat st {};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        if (existing) {
+          EXPECT_EQ(st.st_mode & 07777, 0600u);
+          EXPECT_EQ(root ? std::make_pair(st.st_uid, st.st_gid) : std::make_pair(4242u, 4343u),
+                    std::make_pair(4242u, 4343u));
+        }
       }
     }
   }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <ctime>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 #include "base/paths.hpp"
@@ -38,9 +38,44 @@ std::vector<std::wstring> GoldenLog(const std::string& name) {
   return lines;
 }
 
-void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected) {
-  static const std::wregex time(L"(1[0-2]|[1-9])月([1-9]|[12][0-9]|3[01])日(1?[0-9]|2[0-3])時"
-                                L"([1-5]?[0-9])分([1-5]?[0-9]|60)秒");
+// Runs a job as the worker thread does (catch clauses included), in this thread,
+// between two readings of the clock.
+struct JobRun {
+  Lines lines;
+  bool saved = false;
+  std::time_t before = 0, after = 0;
+};
+
+// `freshProcess`: the last reported percentages start as in a new process; false
+// leaves them as earlier jobs left them.
+JobRun RunJob(const std::wstring& styleSheet, const std::wstring& output,
+              const std::vector<std::wstring>& inputs, bool freshProcess = true) {
+  if (freshProcess) ResetProgressTicks();
+  test::LogCapture log;
+  test::FakeHost host;
+  MergeJob job{inputs, output, styleSheet, &host, true, &AppendLog};
+  const std::time_t before = std::time(nullptr);
+  const bool saved = MergeThreadProc(job);
+  const std::time_t after = std::time(nullptr);
+  EXPECT_EQ(host.closeRequests, 1);  // auto-exit asks to close whatever happened
+  return {log.Lines(), saved, before, after};
+}
+
+// A time text is the local time of a second the job ran in: month and day from 1,
+// hours from 0 to 23, each field as a plain number.
+bool IsTimeOfTheJob(const std::wstring& text, const JobRun& run) {
+  for (std::time_t t = run.before; t <= run.after; ++t) {
+    const std::tm local = *std::localtime(&t);
+    if (text == std::to_wstring(local.tm_mon + 1) + L"月" + std::to_wstring(local.tm_mday) + L"日" +
+                    std::to_wstring(local.tm_hour) + L"時" + std::to_wstring(local.tm_min) + L"分" +
+                    std::to_wstring(local.tm_sec) + L"秒")
+      return true;
+  }
+  return false;
+}
+
+void ExpectLog(const JobRun& run, const std::vector<std::wstring>& expected) {
+  const Lines& actual = run.lines;
   ASSERT_EQ(actual.size(), expected.size()) << WideToUtf8([&] {
     std::wstring all;
     for (const auto& l : actual) all += l + L"\n";
@@ -56,28 +91,9 @@ void ExpectLog(const std::vector<std::wstring>& actual, const std::vector<std::w
       EXPECT_EQ(WideToUtf8(actual[i]), WideToUtf8(expected[i])) << "line " << i;
     } else {
       EXPECT_EQ(WideToUtf8(actual[i].substr(0, mark)), WideToUtf8(expected[i].substr(0, mark))) << "line " << i;
-      EXPECT_TRUE(std::regex_match(actual[i].substr(mark), time)) << WideToUtf8(actual[i]);
+      EXPECT_TRUE(IsTimeOfTheJob(actual[i].substr(mark), run)) << WideToUtf8(actual[i]);
     }
   }
-}
-
-// Runs a job as the worker thread does (catch clauses included), in this thread.
-struct JobRun {
-  Lines lines;
-  bool saved = false;
-};
-
-// `freshProcess`: the last reported percentages start as in a new process; false
-// leaves them as earlier jobs left them.
-JobRun RunJob(const std::wstring& styleSheet, const std::wstring& output,
-              const std::vector<std::wstring>& inputs, bool freshProcess = true) {
-  if (freshProcess) ResetProgressTicks();
-  test::LogCapture log;
-  test::FakeHost host;
-  MergeJob job{inputs, output, styleSheet, &host, true, &AppendLog};
-  const bool saved = MergeThreadProc(job);
-  EXPECT_EQ(host.closeRequests, 1);  // auto-exit asks to close whatever happened
-  return {log.Lines(), saved};
 }
 
 class MergeJobTest : public ::testing::Test {
@@ -96,7 +112,7 @@ class MergeJobTest : public ::testing::Test {
 TEST_F(MergeJobTest, ThreeInputsGoldenLog) {
   const JobRun run = RunJob(Sheet(), Out(), {dir / L"a.xml", dir / L"b.xml", dir / L"c.xml"});
   // Ticks: 2 chats -> 50; 5 chats -> 20 40 60 80; 2 chats -> 0 50; 6 chats -> 0 50.
-  ExpectLog(run.lines, GoldenLog("three_inputs.log"));
+  ExpectLog(run, GoldenLog("three_inputs.log"));
   EXPECT_TRUE(run.saved);
   EXPECT_EQ(test::ChatNumbersOfFile(Out()), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
   EXPECT_EQ(test::LastRes(test::ParseDocument(test::ReadFile(Out()))), std::optional<std::string>("5"));
@@ -155,7 +171,7 @@ TEST_F(MergeJobTest, EarlyStopsAndFailuresWriteTheirLinesAndSaveNothing) {
     SCOPED_TRACE(c.name);
     if (!c.underWine && test::RunningUnderWine()) continue;
     const JobRun run = RunJob(c.sheet, c.output, c.inputs);
-    ExpectLog(run.lines, c.expected);
+    ExpectLog(run, c.expected);
     EXPECT_FALSE(run.saved);
     EXPECT_FALSE(PathExists(Out()));
     EXPECT_FALSE(PathExists(dir / L"none"));
@@ -167,7 +183,7 @@ TEST_F(MergeJobTest, FailingLastResIsLoggedAndTheFileStillSaved) {
   test::MakeDirectory(dir / L"nothread");
   WriteFile(dir / L"nothread/convert.xsl", test::SheetText(test::kIdentity + "<xsl:template match=\"thread\"/>"));
   const JobRun run = RunJob(dir / L"nothread/convert.xsl", Out(), {dir / L"a.xml", dir / L"b.xml"});
-  ExpectLog(run.lines, GoldenLog("style_sheet_drops_thread.log"));
+  ExpectLog(run, GoldenLog("style_sheet_drops_thread.log"));
   EXPECT_TRUE(run.saved);
   EXPECT_EQ(test::ChatNumbersOfFile(Out()), (std::vector<std::string>{"1", "2", "3", "4"}));
 }
@@ -186,7 +202,7 @@ TEST_F(MergeJobTest, JobsOneAfterAnotherCarryTheLastPercentagesOn) {
   // The first job of a process skips the 0 % ticks; the next one starts from the
   // 50 % of merging and the 80 % of removal that the first left, so it has them.
   const JobRun first = RunJob(Sheet(), Out(), {dir / L"a.xml", dir / L"b.xml"});
-  ExpectLog(first.lines, GoldenLog("two_inputs.log"));
+  ExpectLog(first, GoldenLog("two_inputs.log"));
   EXPECT_EQ(MergeProgress().load(), 50);
   EXPECT_EQ(RemovalProgress().load(), 80);
   const JobRun second = RunJob(Sheet(), Out(), {dir / L"a.xml", dir / L"b.xml"}, false);
@@ -196,7 +212,7 @@ TEST_F(MergeJobTest, JobsOneAfterAnotherCarryTheLastPercentagesOn) {
     if (line == L"コメント結合中...| 完了") line = L"コメント結合中...|| 完了";
     if (line == L"重複コメントの削除中...|||| 完了") line = L"重複コメントの削除中...||||| 完了";
   }
-  ExpectLog(second.lines, expected);
+  ExpectLog(second, expected);
   EXPECT_TRUE(first.saved && second.saved);
 }
 

@@ -3,6 +3,7 @@
 // input ahead, settled as taken); with a helper thread and without.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -70,10 +71,17 @@ TEST(ReadAhead, EveryInputReadOnceAndSettledInOrderWithinItsWindow) {
             },
             settle);
         if (settleHook) {
-          // Nothing settles before the caller opens: it may still be busy with its own state.
-          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          // Nothing settles before the caller opens (it may still be busy with its own
+          // state), not even what the helper has read meanwhile: all it may read.
+          const std::size_t readable = helper ? std::min(window, end - 1) : 0;
+          const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);  // against hanging
+          while (std::chrono::steady_clock::now() < until) {
+            std::lock_guard<std::mutex> lock(watch.mutex);
+            if (watch.parsed.size() >= readable) break;
+          }
           {
             std::lock_guard<std::mutex> lock(watch.mutex);
+            EXPECT_EQ(watch.parsed.size(), readable);
             EXPECT_TRUE(watch.settled.empty());
           }
           ahead.Open();

@@ -8,10 +8,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cwchar>
 #include <memory>
-#include <optional>
 #include <regex>
 #include <stdexcept>
 #include <thread>
@@ -232,8 +230,9 @@ TEST_F(MainWindowTest, AppendsFromWorkersStayWhole) {
 }
 
 // Two large jobs at once: each writes at most twenty ticks per call, not one per
-// chat, so their log messages leave the window free to serve a close request, and
-// the jobs take about as long as they would one after the other.
+// chat, so their log messages leave the window free to serve a close request; the
+// jobs go on without the window and still save. (The bounds below are against a
+// hang only.)
 TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
   ResetProgressTicks();
   WriteFile(dir / L"a1.xml", test::CommentRange(1, 15000));
@@ -247,11 +246,7 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
   window.SetSavePattern(dir / L"$file_out.xml");
   // Shown, as a user has it: every log message then also repaints the log.
   ShowWindow(window.Handle(), SW_SHOWNOACTIVATE);
-  const auto now = [] { return std::chrono::steady_clock::now(); };
-  const auto since = [&](std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(now() - start);
-  };
-  const auto submitted = now();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
   ASSERT_TRUE(SubmitJob(MakeJobRequest({dir / L"a1.xml", dir / L"a2.xml"}), window));
   ASSERT_TRUE(SubmitJob(MakeJobRequest({dir / L"b1.xml", dir / L"b2.xml"}), window));
   // Close once both jobs merge: both headings are in the log.
@@ -261,34 +256,24 @@ TEST_F(MainWindowTest, ServesACloseWhileTwoJobsRun) {
     const std::size_t first = text.find(heading);
     return first != std::wstring::npos && text.find(heading, first + 1) != std::wstring::npos;
   };
-  while (!bothMerging() && since(submitted) < std::chrono::seconds(300)) {
+  while (!bothMerging() && std::chrono::steady_clock::now() < until) {
     PumpMessages();
     Sleep(1);
   }
   ASSERT_TRUE(bothMerging()) << WideToUtf8(WindowText(window.LogControlHandle()));
-  const auto asked = now();
   ASSERT_TRUE(PostMessageW(window.Handle(), WM_CLOSE, 0, 0));
-  // Served when the loop takes it from the queue: destroying a shown window then
-  // takes Wine's X11 driver up to two seconds of its own, whatever the jobs do.
-  std::optional<std::chrono::milliseconds> closing;
+  std::wstring log;  // as the window last showed it
   MSG msg;
-  while (window.Handle() != nullptr && since(asked) < std::chrono::seconds(300)) {
+  while (window.Handle() != nullptr && std::chrono::steady_clock::now() < until) {
     if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) continue;
-    if (msg.message == WM_CLOSE && msg.hwnd == window.Handle()) closing = since(asked);
+    if (msg.message == WM_CLOSE && msg.hwnd == window.Handle()) log = WindowText(window.LogControlHandle());
     DispatchMessageW(&msg);
   }
-  ASSERT_TRUE(closing.has_value());
-  const int outcome = workers_.Finish();  // the jobs go on without the window and still save
-  const auto jobs = since(submitted);
-  std::printf("close served after %lld ms; both jobs done after %lld ms\n",
-              static_cast<long long>(closing->count()), static_cast<long long>(jobs.count()));
   EXPECT_EQ(window.Handle(), nullptr);
-  // A user should not wait a second for the close, nor minutes for the jobs (a
-  // tick per chat makes them so); the bounds are five times and thirty times that
-  // to leave room for a loaded machine.
-  EXPECT_LT(*closing, std::chrono::seconds(5));
-  EXPECT_LT(jobs, std::chrono::seconds(60));
-  EXPECT_EQ(outcome, 0);
+  EXPECT_EQ(workers_.Finish(), 0);
+  // Two steps of two jobs, twenty ticks at most each: a tick per chat would be
+  // thousands, and a window too busy to close.
+  EXPECT_LE(std::count(log.begin(), log.end(), L'|'), 80) << WideToUtf8(log);
   EXPECT_TRUE(PathExists(dir / L"a1_out.xml"));
   EXPECT_TRUE(PathExists(dir / L"b1_out.xml"));
   PumpMessages();
