@@ -6,14 +6,18 @@
 // halting settle or a parse hook, ends the read under way at its next element.
 // (ARCHITECTURE.md, Threads.)
 //
-// Threads: one caller constructs, calls Open, Take and Dispose, and destroys; the
-// helper is the object's own; the hooks run on either thread, never throw, and
-// settles never overlap. Ownership: a taken result is the caller's; a disposed
-// one is dropped on the helper; the rest go with the object. Failures: without a
-// helper thread the caller reads everything itself; Take throws std::logic_error
-// out of order or after a halt or stop, std::bad_alloc when no room is left.
+// Threads: one caller constructs, calls Open, Take, Dispose and Finish, and
+// destroys; the helper is the object's own; the hooks run on either thread, never
+// throw, and settles never overlap. Ownership: a taken result is the caller's; a
+// disposed one is dropped on the helper; the rest go with the object. The state
+// the settles change is handed in by Open and back by Finish: in between, only
+// the settle hook reaches it. Failures: without a helper thread the caller reads
+// everything itself; Take throws std::logic_error out of order or after a halt or
+// stop, std::bad_alloc when no room is left; Finish throws std::logic_error before
+// every input is taken.
 // Test seam: readAheadTestHook, when set, runs on the reading thread before each
-// parse, so a test can hold a read and watch its stop flag; null in the programs.
+// parse, so a test can hold a read, watch its stop flag or raise it; null in the
+// programs.
 #pragma once
 
 #include <atomic>
@@ -41,14 +45,17 @@ class StopFlag {
 };
 
 // Set by tests only (see above); one load per input read when unset.
-inline std::atomic<void (*)(std::size_t index, const StopFlag& stop)> readAheadTestHook{nullptr};
+inline std::atomic<void (*)(std::size_t index, StopFlag& stop)> readAheadTestHook{nullptr};
 
-template <typename Result>
+// The state of a read-ahead that settles nothing.
+struct NoSettling {};
+
+template <typename Result, typename State = NoSettling>
 class ReadAhead {
  public:
   using Parse = std::function<Result(std::size_t index, StopFlag& stop)>;
   // False: settle nothing further (the job stops at this input).
-  using Settle = std::function<bool(std::size_t index, Result& result)>;
+  using Settle = std::function<bool(std::size_t index, Result& result, State& state)>;
 
   // Reads `first`, `first + 1`, ... up to `end` (exclusive).
   ReadAhead(std::size_t first, std::size_t end, std::size_t window, bool helper, Parse parse,
@@ -80,11 +87,22 @@ class ReadAhead {
     if (helper_.joinable()) helper_.join();
   }
 
-  // Settling may begin: the caller's state that `settle` changes is ready.
-  void Open() {
+  // Settling may begin, on `state`, which is the settles' alone from now on.
+  void Open(State state) {
     std::unique_lock<std::mutex> lock(mutex_);
+    state_.emplace(std::move(state));
     open_ = true;
     SettleReady(lock);
+  }
+
+  // Once every input is taken, so settled: the state, the caller's again.
+  State Finish() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_ || expected_ != end_ || settled_ != end_ || settling_)
+      throw std::logic_error("the settling state is handed back once every input is taken");
+    State state = std::move(*state_);
+    state_.reset();
+    return state;
   }
 
   // The settled result for input `index`; indexes are taken in order, each once.
@@ -166,7 +184,7 @@ class ReadAhead {
       const auto found = slots_.find(settled_);
       if (found == slots_.end() || !found->second) break;
       lock.unlock();
-      const bool goOn = settle_(found->first, *found->second);
+      const bool goOn = settle_(found->first, *found->second, *state_);
       lock.lock();
       ++settled_;
       if (!goOn) {
@@ -214,6 +232,7 @@ class ReadAhead {
   const std::size_t end_;
   std::map<std::size_t, std::optional<Result>> slots_;  // claimed, not yet taken
   std::vector<Result> unwanted_;                        // disposed of, not yet dropped
+  std::optional<State> state_;                          // between Open and Finish
   bool open_;
   bool settling_ = false;
   bool halted_ = false;  // a settle answered false

@@ -17,38 +17,52 @@
 
 namespace zantrel {
 
-class CommentIndex {
+// How many of the merged document's leading chats are known distinct and kept:
+// all the removal's walk and ticks need. The compact form keeps only this on the
+// job's thread, its numbers being held by the thread that settles the inputs.
+class KnownChats {
  public:
-  CommentIndex() = default;
-  CommentIndex(const CommentIndex&) = delete;
-  CommentIndex& operator=(const CommentIndex&) = delete;
-
   bool Known() const noexcept { return known_; }
   // Leading chats known distinct and kept.
   std::size_t Count() const noexcept { return count_; }
-  // True for a first copy: its number was not met yet.
-  bool Insert(std::int64_t number) { return seen_.Insert(number); }
-  // Room for `more` numbers, so that inserting them cannot fail.
-  void Reserve(std::size_t more) { seen_.Reserve(more); }
-
-  // While a merge and its removal change the document: the numbers stay, but
-  // nothing is known until Confirm. A failure in between leaves it so.
+  // While a merge and its removal change the document: nothing is known until
+  // Confirm. A failure in between leaves it so.
   void Suspend() noexcept { known_ = false; }
-  // The document now holds `count` chats, each with its number in the set.
+  // The document now holds `count` chats, each with its number known.
   void Confirm(std::size_t count) noexcept {
     known_ = true;
     count_ = count;
   }
-  // Back to a fresh index, for a walk over every chat.
-  void Forget() {
+
+ protected:
+  void Reset() noexcept {
     known_ = false;
     count_ = 0;
-    seen_ = NumberSet();
   }
 
  private:
   bool known_ = false;
   std::size_t count_ = 0;
+};
+
+// The same with the numbers met so far, for the whole tree's merge.
+class CommentIndex : public KnownChats {
+ public:
+  CommentIndex() = default;
+  CommentIndex(const CommentIndex&) = delete;
+  CommentIndex& operator=(const CommentIndex&) = delete;
+
+  // True for a first copy: its number was not met yet.
+  bool Insert(std::int64_t number) { return seen_.Insert(number); }
+  // Room for `more` numbers, so that inserting them cannot fail.
+  void Reserve(std::size_t more) { seen_.Reserve(more); }
+  // Back to a fresh index, for a walk over every chat.
+  void Forget() {
+    Reset();
+    seen_ = NumberSet();
+  }
+
+ private:
   NumberSet seen_;
 };
 

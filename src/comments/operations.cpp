@@ -149,11 +149,11 @@ void UpdateLastRes(const xml::DocumentHandle& doc, std::optional<std::int64_t> l
   SetLastRes(root, lastNumber ? *lastNumber : CommentNumber(xml::Node()));
 }
 
-RemovalWalk PlanRemoval(bool indexKnown, const CommentIndex& index, std::size_t chats, std::size_t appended) {
+RemovalWalk PlanRemoval(bool indexKnown, const KnownChats& index, std::size_t chats, std::size_t appended) {
   return indexKnown ? RemovalWalk{index.Count(), index.Count() + appended} : RemovalWalk{0, chats};
 }
 
-void LogMergeByCounts(CommentIndex& index, std::size_t chats, std::size_t appended, std::size_t kept,
+void LogMergeByCounts(KnownChats& index, std::size_t chats, std::size_t appended, std::size_t kept,
                       std::optional<std::size_t> malformedAt, TickState& progress, LogCallback log) {
   log(kMergeHeading);
   ProgressTicksBefore(progress.merge, appended, appended, log);

@@ -55,7 +55,7 @@ struct RemovalWalk {
   std::size_t checked;  // leading chats not walked
   std::size_t total;    // chats of the document the ticks count
 };
-RemovalWalk PlanRemoval(bool indexKnown, const CommentIndex& index, std::size_t chats, std::size_t appended);
+RemovalWalk PlanRemoval(bool indexKnown, const KnownChats& index, std::size_t chats, std::size_t appended);
 
 // MergeComments' log for a merge whose outcome is known from counts alone (every
 // chat plain, every later copy a direct child of packet): `appended` chats joined
@@ -63,7 +63,7 @@ RemovalWalk PlanRemoval(bool indexKnown, const CommentIndex& index, std::size_t 
 // position among the document's chats of the first malformed number the removal
 // meets; the log then stops there, as the removal's failure does, and the caller
 // throws the conversion error. Keeps `index` as MergeComments keeps it.
-void LogMergeByCounts(CommentIndex& index, std::size_t chats, std::size_t appended, std::size_t kept,
+void LogMergeByCounts(KnownChats& index, std::size_t chats, std::size_t appended, std::size_t kept,
                       std::optional<std::size_t> malformedAt, TickState& progress, LogCallback log);
 
 }  // namespace zantrel

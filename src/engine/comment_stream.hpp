@@ -53,10 +53,12 @@ enum class StreamOutcome { Read, NotReproducible, Stopped };
 StreamOutcome StreamComments(const std::wstring& path, const Sheet& sheet, Arena& bytes, ChatReceiver& receiver,
                              const StopFlag& stop);
 
-// The base document without its chats.
-class StreamedBase {
+// The base read as a stream, for a plain copy: its tree without its chats, which
+// the real transform takes, with the kept chats' bytes spliced into the saved
+// result.
+class SplicedBase {
  public:
-  virtual ~StreamedBase() = default;
+  virtual ~SplicedBase() = default;
   // Before the transform: how many chats of each of the base's runs stay, in run
   // order, and how many are appended after everything packet holds.
   virtual void PlaceComments(const std::vector<std::size_t>& keptPerRun, std::size_t appended) = 0;
@@ -67,23 +69,32 @@ class StreamedBase {
   // another in `bytes`.
   virtual void Save(const DocumentHandle& result, const std::wstring& path, const Arena& bytes,
                     const std::vector<std::uint32_t>& lengths) const = 0;
-  // For a sheet that needs the whole document: the merged document as one tree,
-  // the tree the whole tree's merge holds, built from the kept chats' bytes while
-  // the later inputs are read. Begin with the base's own kept chats (`keptPerRun`,
-  // `lengths` and `bytes` as for PlaceComments and Save, which it stands for), then
-  // add each later input's kept chats in order (bytes [begin, end) of the arena,
-  // read from the input `from`, which a failure names), and finish for the tree.
-  // Begin answers false, having begun nothing, where such a tree would differ
-  // from the whole tree's (texts that join where a run of chats went).
-  virtual bool BeginMergedTree(const std::vector<std::size_t>& keptPerRun, const Arena& bytes,
-                               const std::vector<std::uint32_t>& lengths) = 0;
-  virtual void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end, const std::wstring& from) = 0;
-  virtual DocumentHandle FinishMergedTree() = 0;
 };
 
-// Input 0 read so; null when it is NotReproducible (a top element other than
-// packet included).
-std::unique_ptr<StreamedBase> StreamBase(const std::wstring& path, const Sheet& sheet, Arena& bytes,
-                                         ChatReceiver& receiver);
+// The base read as a stream, for a sheet that needs the whole document: the
+// merged document becomes one tree, the tree the whole tree's merge holds, parsed
+// from the kept chats' bytes while the later inputs are read.
+class RebuiltTree {
+ public:
+  virtual ~RebuiltTree() = default;
+  // Begins with the base and its own kept chats (`keptPerRun` as for
+  // PlaceComments, `lengths` and `bytes` as for Save). False, having changed
+  // nothing, where such a tree would differ from the whole tree's (texts that
+  // join where a run of chats went): the job then needs the whole tree.
+  virtual bool Begin(const std::vector<std::size_t>& keptPerRun, const Arena& bytes,
+                     const std::vector<std::uint32_t>& lengths) = 0;
+  // Adds a later input's kept chats, in input order: bytes [begin, end) of the
+  // arena, read from the input `from`, which a failure names.
+  virtual void Add(const Arena& bytes, std::size_t begin, std::size_t end, const std::wstring& from) = 0;
+  // The merged document; the base is gone from here.
+  virtual DocumentHandle Finish() = 0;
+};
+
+// Input 0 read so, its chats serialised for `sheet`'s output onto `bytes`; null
+// when it is NotReproducible (a top element other than packet included).
+std::unique_ptr<SplicedBase> StreamSplicedBase(const std::wstring& path, const Sheet& sheet, Arena& bytes,
+                                               ChatReceiver& receiver);
+std::unique_ptr<RebuiltTree> StreamRebuiltBase(const std::wstring& path, const Sheet& sheet, Arena& bytes,
+                                               ChatReceiver& receiver);
 
 }  // namespace zantrel::xml

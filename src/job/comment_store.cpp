@@ -1,10 +1,13 @@
-// The one place that chooses how a job holds its comments (comment_store.hpp).
+// The one place that chooses how a job holds its comments, and hands a job the
+// compact form cannot follow to the whole tree (comment_store.hpp).
 #include "job/comment_store.hpp"
 
 #include <cstdint>
+#include <stdexcept>
 
 #include "base/paths.hpp"
 #include "engine/comment_stream.hpp"
+#include "job/compact_end.hpp"
 
 namespace zantrel {
 namespace {
@@ -19,13 +22,39 @@ bool LaterInputsLarge(const std::vector<std::wstring>& paths) {
   return total >= kLargeInputs;
 }
 
-}  // namespace
-
-std::unique_ptr<CommentStore> OpenCommentStore(const MergeInputs& job, MergePath preferred) {
+std::unique_ptr<CommentStore> OpenStore(const MergeInputs& job, MergePath preferred) {
   const bool compact =
       preferred != MergePath::WholeTree && xml::CanStreamComments() && job.sheet.Ready() != nullptr &&
       (preferred == MergePath::Compact || job.sheet.CopiesItsSource() || LaterInputsLarge(job.paths));
-  return compact ? OpenCompact(job) : OpenWholeTree(job, 0);
+  if (!compact) return OpenWholeTree(job, 0);
+  // The one place that names the kind of sheet: a plain copy takes the small base
+  // through the transform and the kept bytes into the saved file; any other
+  // sheet needs the merged document as one tree.
+  return OpenCompact(job, job.sheet.CopiesItsSource() ? SplicingEnd() : RebuildingEnd());
+}
+
+}  // namespace
+
+JobComments::JobComments(const MergeInputs& job, MergePath preferred)
+    : job_(job), store_(OpenStore(job, preferred)) {}
+
+template <typename Run>
+void JobComments::Take(const Run& step) {
+  if (step(*store_) == Step::Done) return;
+  // The whole tree needs the memory more: the compact store goes first.
+  store_.reset();
+  store_ = OpenWholeTree(job_, merged_);
+  if (step(*store_) != Step::Done) throw std::logic_error("the whole tree follows every job");
+}
+
+void JobComments::LoadBase() {
+  Take([](CommentStore& store) { return store.LoadBase(); });
+  merged_ = 1;
+}
+
+void JobComments::Merge(std::size_t index, LogCallback log) {
+  Take([&](CommentStore& store) { return store.Merge(index, log); });
+  merged_ = index + 1;
 }
 
 }  // namespace zantrel

@@ -5,12 +5,12 @@
 // shows is the same either way, byte for byte: the saved file, every log line and
 // tick, every failure with its text and place.
 //
-// The worker thread of one job calls every step, in the job's order. A step that
-// answers false has logged nothing and changed nothing the job shows: this store
-// cannot follow the job from there, and StepAside() gives the store to go on
-// with, holding the inputs merged so far. The store may run a helper thread of
-// its own that reads inputs ahead. Failures throw what the job reports:
-// CallTextError, ComError, boost::bad_lexical_cast.
+// The worker thread of one job calls every step, in the job's order. A step of a
+// store answers whether it was done or needs the whole tree; one that needs it
+// has logged nothing and changed nothing the job shows, and JobComments, which
+// chose the store, hands the job to the whole tree built to the same point. A
+// store may run a helper thread of its own that reads inputs ahead. Failures
+// throw what the job reports: CallTextError, ComError, boost::bad_lexical_cast.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +35,8 @@ struct MergeInputs {
   TickState& progress;  // the job's last reported percentages
 };
 
+enum class Step { Done, NeedsWholeTree };
+
 class CommentStore {
  public:
   virtual ~CommentStore() = default;
@@ -42,35 +44,48 @@ class CommentStore {
   CommentStore& operator=(const CommentStore&) = delete;
 
   // LoadDocument of input 0, as the base.
-  virtual bool LoadBase() = 0;
+  virtual Step LoadBase() = 0;
   // Input `index` (in order from 1) loaded and merged, with MergeComments' log.
-  virtual bool Merge(std::size_t index, LogCallback log) = 0;
+  virtual Step Merge(std::size_t index, LogCallback log) = 0;
   // ApplyStyleSheet of the merged comments into `destination`.
   virtual void Transform(const DocumentHandle& destination) = 0;
   // UpdateLastRes on that destination.
   virtual void UpdateLastRes(const DocumentHandle& destination) = 0;
   // SaveDocument of that destination.
   virtual void Save(const DocumentHandle& destination, const std::wstring& path) = 0;
-  // The store to go on with after a step answered false.
-  virtual std::unique_ptr<CommentStore> StepAside() = 0;
 
  protected:
   CommentStore() = default;
 };
 
-// The one place that chooses how a job holds its comments: the compact form where
+// The comments of one job, in the store chosen for it: the compact form where
 // `preferred` allows, the back end can read comments as a stream and the sheet
 // is ready, else the whole tree. Best takes the compact form for a sheet of one's
 // own only for large inputs: building its tree again costs more than it saves
-// for small ones.
-std::unique_ptr<CommentStore> OpenCommentStore(const MergeInputs& job, MergePath preferred);
+// for small ones. Where the compact form needs the whole tree, the job goes on in
+// it from that step.
+class JobComments {
+ public:
+  JobComments(const MergeInputs& job, MergePath preferred);
+
+  void LoadBase();
+  void Merge(std::size_t index, LogCallback log);
+  void Transform(const DocumentHandle& destination) { store_->Transform(destination); }
+  void UpdateLastRes(const DocumentHandle& destination) { store_->UpdateLastRes(destination); }
+  void Save(const DocumentHandle& destination, const std::wstring& path) { store_->Save(destination, path); }
+
+ private:
+  template <typename Run>
+  void Take(const Run& step);
+
+  const MergeInputs& job_;
+  std::unique_ptr<CommentStore> store_;
+  std::size_t merged_ = 0;  // inputs merged so far, the base included
+};
 
 // The whole tree with inputs 0 .. merged - 1 already loaded and merged (without
-// a log line or tick): none for a job that starts with it, more for a store that
-// steps aside. Its steps never answer false.
+// a log line or tick): none for a job that starts with it, more for a job the
+// compact form hands over. Its steps are always done.
 std::unique_ptr<CommentStore> OpenWholeTree(const MergeInputs& job, std::size_t merged);
-
-// The compact form (compact_store.cpp).
-std::unique_ptr<CommentStore> OpenCompact(const MergeInputs& job);
 
 }  // namespace zantrel

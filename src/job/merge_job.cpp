@@ -64,17 +64,13 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
   // them; handed back when the job ends, however it ends.
   JobProgress progress;
   const MergeInputs job{inputs, sheet, progress};
-  std::unique_ptr<CommentStore> store = OpenCommentStore(job, path);
-  // A step the store cannot follow is taken again by the store it steps aside for.
-  const auto step = [&store](const auto& run) {
-    while (!run(*store)) store = store->StepAside();
-  };
+  JobComments comments(job, path);
 
   log(L"読み込み：" + GetFileNamePart(inputs[0]));
-  step([](CommentStore& s) { return s.LoadBase(); });
+  comments.LoadBase();
   for (std::size_t i = 1; i < n; ++i) {
     log(L"読み込み：" + GetFileNamePart(inputs[i]));
-    step([&](CommentStore& s) { return s.Merge(i, log); });
+    comments.Merge(i, log);
     // The first progress line has no blank before its parenthesis; the later ones do.
     log(i == 1 ? L"( 1 / " + Number(n - 1) + L" 完了)"
                : L"( " + Number(i) + L" / " + Number(n - 1) + L" 完了 )");
@@ -84,18 +80,18 @@ bool RunMergeJob(const std::wstring& styleSheetPath, LogCallback log,
   DocumentHandle destination;
   if (CreateDomDocument(destination) < 0) throw CallTextError(kNoDocument);
   log(L"XSLT適用中...");
-  store->Transform(destination);
+  comments.Transform(destination);
 
   log(L"last_res値の設定");
   try {
-    store->UpdateLastRes(destination);
+    comments.UpdateLastRes(destination);
   } catch (...) {
     WriteCurrentErrorReport(log);
     log(L"last_res値の設定に失敗しました");
   }
 
   log(L"保存：" + GetFileNamePart(outputPath));
-  store->Save(destination, outputPath);
+  comments.Save(destination, outputPath);
   log(L"処理が完了しました");
   log(L"開始時間：" + startTime);
   log(L"終了時間：" + CurrentTimeText());

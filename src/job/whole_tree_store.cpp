@@ -1,7 +1,6 @@
 // The whole tree: every input a document, merged into the base node by node.
 #include <exception>
 #include <optional>
-#include <stdexcept>
 
 #include "base/read_ahead.hpp"
 #include "comments/operations.hpp"
@@ -33,13 +32,13 @@ class WholeTreeStore final : public CommentStore {
     for (std::size_t i = 1; i < merged; ++i) MergeInput(i, &Silent, scratch);
   }
 
-  bool LoadBase() override {
+  Step LoadBase() override {
     LoadDocument(job_.paths[0], base_);
-    return true;
+    return Step::Done;
   }
-  bool Merge(std::size_t index, LogCallback log) override {
+  Step Merge(std::size_t index, LogCallback log) override {
     MergeInput(index, log, job_.progress);
-    return true;
+    return Step::Done;
   }
   void Transform(const DocumentHandle& destination) override {
     ahead_.reset();  // every input is merged
@@ -50,9 +49,6 @@ class WholeTreeStore final : public CommentStore {
   void UpdateLastRes(const DocumentHandle& destination) override { zantrel::UpdateLastRes(destination); }
   void Save(const DocumentHandle& destination, const std::wstring& path) override {
     SaveDocument(destination, path);
-  }
-  std::unique_ptr<CommentStore> StepAside() override {
-    throw std::logic_error("the whole tree follows every job");
   }
 
  private:

@@ -264,7 +264,7 @@ HeldRead* held = nullptr;
 constexpr auto kBound = std::chrono::minutes(1);  // against hanging only, never a measure
 
 // Read hook: input 2 is held until its stop flag is raised.
-void HoldTheLaterRead(std::size_t index, const StopFlag& stop) {
+void HoldTheLaterRead(std::size_t index, StopFlag& stop) {
   std::unique_lock<std::mutex> lock(held->mutex);
   if (index == 1 && held->failingWaits) held->changed.wait_for(lock, kBound, [] { return held->entered; });
   if (index != 2) return;
@@ -321,6 +321,21 @@ TEST(CompactMerge, AFailureStopsTheInputReadAheadInsteadOfWaitingForIt) {
     EXPECT_EQ(state.entered, c.laterRead);
     EXPECT_EQ(state.stopped, c.laterRead);
   }
+}
+
+// A read stopped while nothing failed (which no job does today) is no reason to
+// read the job again as a whole tree: the job fails.
+TEST(CompactMerge, AStoppedReadEndsTheJobInsteadOfRunningItAgain) {
+  TempDir dir;
+  WriteFile(dir / L"convert.xsl", test::ReadFile(ZANTREL_STYLE_SHEET));
+  WriteFile(dir / L"base.xml", test::CommentRange(1, 5));
+  WriteFile(dir / L"later.xml", test::CommentRange(3, 5));
+  readAheadTestHook = [](std::size_t, StopFlag& stop) { stop.Request(); };
+  const Outcome stopped = RunJob(dir, {dir / L"base.xml", dir / L"later.xml"}, MergePath::Compact);
+  readAheadTestHook = nullptr;
+  EXPECT_FALSE(stopped.finished || stopped.saved);
+  ASSERT_FALSE(stopped.log.empty());
+  EXPECT_EQ(stopped.log.back(), L"an input was taken whose reading had been stopped");
 }
 
 }  // namespace

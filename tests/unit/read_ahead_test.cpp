@@ -18,7 +18,7 @@
 namespace zantrel {
 namespace {
 
-using Ahead = ReadAhead<std::string>;
+using Ahead = ReadAhead<std::string, std::vector<std::size_t>>;
 
 std::string Parsed(std::size_t index) { return "input " + std::to_string(index); }
 
@@ -48,8 +48,9 @@ TEST(ReadAhead, EveryInputReadOnceAndSettledInOrderWithinItsWindow) {
         Watch watch;
         Ahead::Settle settle;
         if (settleHook) {
-          settle = [&](std::size_t index, std::string& result) {
+          settle = [&](std::size_t index, std::string& result, std::vector<std::size_t>& settled) {
             EXPECT_EQ(++watch.settling, 1) << "two settles at once";
+            settled.push_back(index);  // the state handed in, the settles' alone
             {
               std::lock_guard<std::mutex> lock(watch.mutex);
               watch.settled.push_back(index);
@@ -84,7 +85,10 @@ TEST(ReadAhead, EveryInputReadOnceAndSettledInOrderWithinItsWindow) {
             EXPECT_EQ(watch.parsed.size(), readable);
             EXPECT_TRUE(watch.settled.empty());
           }
-          ahead.Open();
+          ahead.Open({});
+          if (end > 1) {
+            EXPECT_THROW(ahead.Finish(), std::logic_error) << "handed back before every input is taken";
+          }
         }
         for (std::size_t i = 1; i < end; ++i) {
           // Without a hook an input settles as it is taken: counted off before, as
@@ -101,6 +105,7 @@ TEST(ReadAhead, EveryInputReadOnceAndSettledInOrderWithinItsWindow) {
           std::vector<std::size_t> inOrder;
           for (std::size_t i = 1; i < end; ++i) inOrder.push_back(i);
           EXPECT_EQ(watch.settled, inOrder);
+          EXPECT_EQ(ahead.Finish(), inOrder);  // the state comes back as the settles left it
         }
       }
     }

@@ -3,10 +3,8 @@
 // Per chat the arena gets libxml2's own dump of it, so escaping and attribute
 // order are the serialiser's. The base keeps its tree without its chats: each run
 // of adjacent chats becomes two empty marker elements, and the appended chats get
-// one more pair at the end of packet. At saving, the serialiser's text between
-// the two markers of a pair is exactly what it writes between two sibling chats,
-// so a run's chats are joined with it. Nothing about libxml2's layout rules is
-// restated here.
+// one more pair at the end of packet; each end finds its places by them. Nothing
+// about libxml2's layout rules is restated here.
 #include "engine/comment_stream.hpp"
 
 #include <libxml/tree.h>
@@ -150,9 +148,12 @@ void KeepEmptyTexts(xmlNode* element) {
   }
 }
 
-class LibxmlStreamedBase final : public StreamedBase {
+// The base as read, without its chats: what both ends start from. Each run of
+// adjacent chats becomes two empty marker elements (or goes, when none of its
+// chats stays), and the appended chats get one more pair at the end of packet.
+class BaseWithoutChats {
  public:
-  LibxmlStreamedBase() {
+  BaseWithoutChats() {
     std::random_device random;
     const auto token = (std::uint64_t{random()} << 32) ^ random();
     marker_ = "zantrel-run-" + std::to_string(token) + "-";
@@ -169,17 +170,25 @@ class LibxmlStreamedBase final : public StreamedBase {
     return IsNamed(root, kPacketName) && root->ns == nullptr;
   }
 
-  void PlaceComments(const std::vector<std::size_t>& keptPerRun, std::size_t appended) override {
-    // Each base run becomes a pair of empty markers, or goes when none of its chats
-    // stays; the appended chats follow everything packet holds.
+  // Trap: texts on both sides of a run that goes would be one text once the
+  // document is parsed again, where the whole tree keeps two. (Runs are never
+  // next to each other: something that is no chat stands between two.)
+  bool TextsWouldJoin(const std::vector<std::size_t>& keptPerRun) const {
+    for (std::size_t r = 0; r < heads_.size(); ++r) {
+      if (r < keptPerRun.size() && keptPerRun[r] > 0) continue;
+      const xmlNode* prev = heads_[r]->prev;
+      const xmlNode* next = heads_[r]->next;
+      if (prev != nullptr && next != nullptr && xmlNodeIsText(prev) && xmlNodeIsText(next)) return true;
+    }
+    return false;
+  }
+
+  // The markers in the tree; `perPlace_` then counts the chats at each pair, in
+  // document order.
+  void PlaceMarkers(const std::vector<std::size_t>& keptPerRun, std::size_t appended) {
     xmlDoc* doc = xml::Tree(doc_);
     for (std::size_t r = 0; r < heads_.size(); ++r) {
       if (r >= keptPerRun.size() || keptPerRun[r] == 0) {
-        // Trap: texts on both sides of a run that goes would be one text once the
-        // document is parsed again, where the whole tree keeps two.
-        const xmlNode* prev = heads_[r]->prev;
-        const xmlNode* next = heads_[r]->next;
-        textsJoin_ = textsJoin_ || (prev != nullptr && next != nullptr && xmlNodeIsText(prev) && xmlNodeIsText(next));
         xmlUnlinkNode(heads_[r]);
         NodePtr gone(heads_[r]);
         continue;
@@ -197,84 +206,15 @@ class LibxmlStreamedBase final : public StreamedBase {
     }
   }
 
-  const DocumentHandle& Tree() const noexcept override { return doc_; }
+  std::string Marker(char which) const { return marker_ + which; }
+  std::string Place() const { return "<" + Marker('a') + "/><" + Marker('b') + "/>"; }
 
-  bool BeginMergedTree(const std::vector<std::size_t>& keptPerRun, const Arena& bytes,
-                       const std::vector<std::uint32_t>& lengths) override {
-    // A place for the appended chats even if none come: written without
-    // indentation, an empty place adds nothing.
-    std::vector<std::size_t> kept = keptPerRun;
-    kept.resize(heads_.size());
-    PlaceComments(kept, 1);
-    if (textsJoin_) return false;
-    perPlace_.back() = 0;
-    KeepEmptyTexts(xmlDocGetRootElement(xml::Tree(doc_)));
-    // The base as text without indentation: nothing stands between two chats, so
-    // each place's chats are one stretch of the arena.
-    xmlChar* dumped = nullptr;
-    int size = 0;
-    xmlDocDumpFormatMemoryEnc(xml::Tree(doc_), &dumped, &size, "UTF-8", 0);
-    const XmlCharPtr owned(dumped);
-    if (!owned) throw ComError(kEOutOfMemory);
-    std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
-    const std::string place = "<" + Marker('a') + "/><" + Marker('b') + "/>";
-    pushed_.emplace(WideToNative(path_));
-    std::size_t offset = 0;
-    std::size_t piece = 0;
-    for (std::size_t p = 0; p < perPlace_.size(); ++p) {
-      const std::size_t at = text.find(place);
-      if (at == std::string_view::npos) throw ComError(kEFail, L"the comments have no place in the output");
-      pushed_->Push(text.substr(0, at), path_);
-      text.remove_prefix(at + place.size());
-      std::size_t length = 0;
-      for (std::size_t k = 0; k < perPlace_[p]; ++k) length += lengths.at(piece++);
-      AddToMergedTree(bytes, offset, offset + length, path_);
-      offset += length;
-    }
-    tail_ = text;  // after the appended chats
-    return true;
-  }
-
-  void AddToMergedTree(const Arena& bytes, std::size_t begin, std::size_t end, const std::wstring& from) override {
-    bytes.Read(begin, end - begin, [&](std::string_view part) { pushed_->Push(part, from); });
-  }
-
-  DocumentHandle FinishMergedTree() override {
-    pushed_->Push(tail_, path_);
-    DocumentHandle merged = pushed_->Finish(path_);
-    pushed_.reset();
-    doc_.reset();  // the base is in the merged tree now
-    return merged;
-  }
-
-  void Save(const DocumentHandle& result, const std::wstring& path, const Arena& bytes,
-            const std::vector<std::uint32_t>& lengths) const override {
-    const std::string first = "<" + Marker('a') + "/>";
-    const std::string second = "<" + Marker('b') + "/>";
-    SaveSpliced(result, path, [&](std::string_view text, const SpliceWrite& write) {
-      std::size_t offset = 0;  // into the arena, in document order
-      std::size_t piece = 0;
-      for (const std::size_t pieces : perPlace_) {
-        const std::size_t a = text.find(first);
-        const std::size_t b = a == std::string_view::npos ? a : text.find(second, a + first.size());
-        if (b == std::string_view::npos) throw ComError(kEFail, L"the comments have no place in the output");
-        // What the serialiser writes between two sibling chats at this place.
-        const std::string_view between = text.substr(a + first.size(), b - a - first.size());
-        write(text.substr(0, a));
-        for (std::size_t k = 0; k < pieces; ++k, ++piece) {
-          if (k > 0) write(between);
-          bytes.Read(offset, lengths.at(piece), write);
-          offset += lengths[piece];
-        }
-        text.remove_prefix(b + second.size());
-      }
-      if (text.find(first) != std::string_view::npos) throw ComError(kEFail, L"the comments have no place in the output");
-      write(text);
-    });
-  }
+  DocumentHandle doc_;
+  std::wstring path_;
+  std::vector<xmlNode*> heads_;        // the first chat of each run, emptied; owned by the tree
+  std::vector<std::size_t> perPlace_;  // chats at each marker pair, in document order
 
  private:
-  std::string Marker(char which) const { return marker_ + which; }
   // A marker as the last child of `at`, or right after it.
   void AddMarker(xmlNode* at, char which, xmlDoc* doc, bool asChild) const {
     xmlNode* marker = xmlNewDocNode(doc, nullptr, BAD_CAST Marker(which).c_str(), nullptr);
@@ -285,15 +225,122 @@ class LibxmlStreamedBase final : public StreamedBase {
     }
   }
 
-  DocumentHandle doc_;
-  std::wstring path_;
-  std::optional<PushedDocument> pushed_;  // the merged tree while it is built
-  std::string tail_;                      // the base's text after the appended chats
-  bool textsJoin_ = false;
-  std::vector<xmlNode*> heads_;    // the first chat of each run, emptied; owned by the tree
-  std::vector<std::size_t> perPlace_;  // chats at each marker pair, in document order
   std::string marker_;
 };
+
+[[noreturn]] void NoPlace() { throw ComError(kEFail, L"the comments have no place in the output"); }
+
+// At saving, the serialiser's text between the two markers of a pair is exactly
+// what it writes between two sibling chats, so a run's chats are joined with it.
+class LibxmlSplicedBase final : public SplicedBase {
+ public:
+  bool Read(const std::wstring& path, const Sheet& sheet, Arena& bytes, ChatReceiver& receiver) {
+    return base_.Read(path, sheet, bytes, receiver);
+  }
+
+  void PlaceComments(const std::vector<std::size_t>& keptPerRun, std::size_t appended) override {
+    base_.PlaceMarkers(keptPerRun, appended);
+  }
+
+  const DocumentHandle& Tree() const noexcept override { return base_.doc_; }
+
+  void Save(const DocumentHandle& result, const std::wstring& path, const Arena& bytes,
+            const std::vector<std::uint32_t>& lengths) const override {
+    const std::string first = "<" + base_.Marker('a') + "/>";
+    const std::string second = "<" + base_.Marker('b') + "/>";
+    SaveSpliced(result, path, [&](std::string_view text, const SpliceWrite& write) {
+      std::size_t offset = 0;  // into the arena, in document order
+      std::size_t piece = 0;
+      for (const std::size_t pieces : base_.perPlace_) {
+        const std::size_t a = text.find(first);
+        const std::size_t b = a == std::string_view::npos ? a : text.find(second, a + first.size());
+        if (b == std::string_view::npos) NoPlace();
+        // What the serialiser writes between two sibling chats at this place.
+        const std::string_view between = text.substr(a + first.size(), b - a - first.size());
+        write(text.substr(0, a));
+        for (std::size_t k = 0; k < pieces; ++k, ++piece) {
+          if (k > 0) write(between);
+          bytes.Read(offset, lengths.at(piece), write);
+          offset += lengths[piece];
+        }
+        text.remove_prefix(b + second.size());
+      }
+      if (text.find(first) != std::string_view::npos) NoPlace();
+      write(text);
+    });
+  }
+
+ private:
+  BaseWithoutChats base_;
+};
+
+
+// The base is written as text without indentation, so nothing stands between two
+// chats and each place's chats are one stretch of the arena; the parser takes
+// the text up to the appended chats' place, then each input's kept bytes, then
+// the rest.
+class LibxmlRebuiltTree final : public RebuiltTree {
+ public:
+  bool Read(const std::wstring& path, const Sheet& sheet, Arena& bytes, ChatReceiver& receiver) {
+    return base_.Read(path, sheet, bytes, receiver);
+  }
+
+  bool Begin(const std::vector<std::size_t>& keptPerRun, const Arena& bytes,
+             const std::vector<std::uint32_t>& lengths) override {
+    if (base_.TextsWouldJoin(keptPerRun)) return false;
+    // A place for the appended chats even if none come: written without
+    // indentation, an empty place adds nothing.
+    base_.PlaceMarkers(keptPerRun, 1);
+    base_.perPlace_.back() = 0;
+    KeepEmptyTexts(xmlDocGetRootElement(xml::Tree(base_.doc_)));
+    xmlChar* dumped = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(xml::Tree(base_.doc_), &dumped, &size, "UTF-8", 0);
+    const XmlCharPtr owned(dumped);
+    if (!owned) throw ComError(kEOutOfMemory);
+    std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
+    const std::string place = base_.Place();
+    pushed_.emplace(WideToNative(base_.path_));
+    std::size_t offset = 0;
+    std::size_t piece = 0;
+    for (const std::size_t pieces : base_.perPlace_) {
+      const std::size_t at = text.find(place);
+      if (at == std::string_view::npos) NoPlace();
+      pushed_->Push(text.substr(0, at), base_.path_);
+      text.remove_prefix(at + place.size());
+      std::size_t length = 0;
+      for (std::size_t k = 0; k < pieces; ++k) length += lengths.at(piece++);
+      Add(bytes, offset, offset + length, base_.path_);
+      offset += length;
+    }
+    tail_ = text;  // after the appended chats
+    base_.doc_.reset();  // all of it is in the parser now
+    return true;
+  }
+
+  void Add(const Arena& bytes, std::size_t begin, std::size_t end, const std::wstring& from) override {
+    bytes.Read(begin, end - begin, [&](std::string_view part) { pushed_->Push(part, from); });
+  }
+
+  DocumentHandle Finish() override {
+    pushed_->Push(tail_, base_.path_);
+    DocumentHandle merged = pushed_->Finish(base_.path_);
+    pushed_.reset();
+    return merged;
+  }
+
+ private:
+  BaseWithoutChats base_;
+  std::optional<PushedDocument> pushed_;  // the merged tree while it is built
+  std::string tail_;                      // the base's text after the appended chats
+};
+
+template <typename End>
+std::unique_ptr<End> StreamBase(const std::wstring& path, const Sheet& sheet, Arena& bytes, ChatReceiver& receiver) {
+  auto base = std::make_unique<End>();
+  if (!base->Read(path, sheet, bytes, receiver)) return nullptr;
+  return base;
+}
 
 }  // namespace
 
@@ -313,11 +360,14 @@ StreamOutcome StreamComments(const std::wstring& path, const Sheet& sheet, Arena
   return StreamOutcome::Read;
 }
 
-std::unique_ptr<StreamedBase> StreamBase(const std::wstring& path, const Sheet& sheet, Arena& bytes,
-                                         ChatReceiver& receiver) {
-  auto base = std::make_unique<LibxmlStreamedBase>();
-  if (!base->Read(path, sheet, bytes, receiver)) return nullptr;
-  return base;
+std::unique_ptr<SplicedBase> StreamSplicedBase(const std::wstring& path, const Sheet& sheet, Arena& bytes,
+                                               ChatReceiver& receiver) {
+  return StreamBase<LibxmlSplicedBase>(path, sheet, bytes, receiver);
+}
+
+std::unique_ptr<RebuiltTree> StreamRebuiltBase(const std::wstring& path, const Sheet& sheet, Arena& bytes,
+                                               ChatReceiver& receiver) {
+  return StreamBase<LibxmlRebuiltTree>(path, sheet, bytes, receiver);
 }
 
 }  // namespace zantrel::xml

@@ -10,7 +10,11 @@ StreamOutcome StreamComments(const std::wstring&, const Sheet&, Arena&, ChatRece
   return StreamOutcome::NotReproducible;
 }
 
-std::unique_ptr<StreamedBase> StreamBase(const std::wstring&, const Sheet&, Arena&, ChatReceiver&) {
+std::unique_ptr<SplicedBase> StreamSplicedBase(const std::wstring&, const Sheet&, Arena&, ChatReceiver&) {
+  return nullptr;
+}
+
+std::unique_ptr<RebuiltTree> StreamRebuiltBase(const std::wstring&, const Sheet&, Arena&, ChatReceiver&) {
   return nullptr;
 }
 
