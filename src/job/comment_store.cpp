@@ -23,14 +23,15 @@ bool LaterInputsLarge(const std::vector<std::wstring>& paths) {
 }
 
 std::unique_ptr<CommentStore> OpenStore(const MergeInputs& job, MergePath preferred) {
-  const bool compact =
-      preferred != MergePath::WholeTree && xml::CanStreamComments() && job.sheet.Ready() != nullptr &&
-      (preferred == MergePath::Compact || job.sheet.CopiesItsSource() || LaterInputsLarge(job.paths));
-  if (!compact) return OpenWholeTree(job, 0);
-  // The one place that names the kind of sheet: a plain copy takes the small base
+  // The one place that asks the kind of sheet: a plain copy takes the small base
   // through the transform and the kept bytes into the saved file; any other
   // sheet needs the merged document as one tree.
-  return OpenCompact(job, job.sheet.CopiesItsSource() ? SplicingEnd() : RebuildingEnd());
+  const bool plainCopy = job.sheet.CopiesItsSource();
+  const bool compact = preferred != MergePath::WholeTree && xml::CanStreamComments() &&
+                       job.sheet.Ready() != nullptr &&
+                       (preferred == MergePath::Compact || plainCopy || LaterInputsLarge(job.paths));
+  if (!compact) return OpenWholeTree(job, 0);
+  return OpenCompact(job, plainCopy ? SplicingEnd() : RebuildingEnd());
 }
 
 }  // namespace
