@@ -16,8 +16,8 @@
 // stop, std::bad_alloc when no room is left; Finish throws std::logic_error before
 // every input is taken.
 // Test seam: readAheadTestHook, when set, runs on the reading thread before each
-// parse, so a test can hold a read, watch its stop flag or raise it; null in the
-// programs.
+// parse, so a test can hold a read, watch its stop flag or raise it; it must not
+// throw; null in the programs.
 #pragma once
 
 #include <atomic>

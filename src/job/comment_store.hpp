@@ -10,7 +10,9 @@
 // has logged nothing and changed nothing the job shows, and JobComments, which
 // chose the store, hands the job to the whole tree built to the same point. A
 // store may run a helper thread of its own that reads inputs ahead. Failures
-// throw what the job reports: CallTextError, ComError, boost::bad_lexical_cast.
+// throw what the job reports: CallTextError, ComError, boost::bad_lexical_cast,
+// std::bad_alloc, and std::logic_error where the program breaks its own rules
+// (an input taken out of order, a read taken after it was stopped).
 #pragma once
 
 #include <cstddef>

@@ -16,7 +16,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,7 +64,6 @@ struct Settling {
   Kept kept;
   NumberSet seen;  // the numbers kept: the first copy of each wins
   std::unique_ptr<CompactEnd> end;
-  std::exception_ptr stoppedBy;  // the failure that ended the settling, if one did
 };
 
 std::unique_ptr<CompactEnd> SplicingEnd();

@@ -33,7 +33,7 @@ struct ReadInput final : xml::ChatReceiver {
   };
   // Stopped: the read was no longer wanted because something else ended the job.
   enum class Outcome { Read, NotCompact, Stopped, Failed } outcome = Outcome::Read;
-  std::exception_ptr failure;  // Failed: what reading or settling it threw; Stopped: what ended the job
+  std::exception_ptr failure;  // Failed: what reading or settling it threw
   std::size_t chats = 0;       // every chat, in document order
   std::optional<std::size_t> malformedAt;  // index of the first malformed number
   std::string malformedText;
@@ -59,10 +59,10 @@ struct ReadInput final : xml::ChatReceiver {
 class CompactStore final : public CommentStore {
  public:
   CompactStore(const MergeInputs& job, std::unique_ptr<CompactEnd> end)
-      : job_(job), sheet_(*job.sheet.Ready()), end_(std::move(end)) {}
+      : job_(job), sheet_(*job.sheet.Ready()), settling_(std::in_place, pool_, std::move(end)) {}
 
   Step LoadBase() override {
-    Settling settling(pool_, std::move(end_));
+    Settling& settling = *settling_;
     // The later inputs are read while the base is; settling waits for Open.
     ahead_.emplace(
         1, job_.paths.size(), 2, true,
@@ -77,6 +77,7 @@ class CompactStore final : public CommentStore {
     baseMalformedAt_ = read.malformedAt;
     baseMalformedText_ = std::move(read.malformedText);
     ahead_->Open(std::move(settling));
+    settling_.reset();
     return Step::Done;
   }
 
@@ -90,8 +91,8 @@ class CompactStore final : public CommentStore {
       case ReadInput::Outcome::Failed:
         std::rethrow_exception(read.failure);
       case ReadInput::Outcome::Stopped:
-        // Never a reason to read it again: the job ends with what stopped it.
-        if (read.failure) std::rethrow_exception(read.failure);
+        // Never a reason to read it again. A failure that stops the reading halts
+        // the settling at its own input, which is taken, and fails the job, first.
         throw std::logic_error("an input was taken whose reading had been stopped");
     }
     // The first merge's removal walks every chat of the base, the later ones only
@@ -114,15 +115,15 @@ class CompactStore final : public CommentStore {
 
   void Transform(const DocumentHandle& destination) override {
     // Every input is settled: what settling owned is this thread's again.
-    settled_.emplace(ahead_->Finish());
+    settling_.emplace(ahead_->Finish());
     ahead_.reset();
-    settled_->end->Transform(settled_->kept, appended_, job_.sheet, destination);
+    settling_->end->Transform(settling_->kept, appended_, job_.sheet, destination);
   }
   void UpdateLastRes(const DocumentHandle& destination) override {
-    settled_->end->UpdateLastRes(settled_->kept, destination);
+    settling_->end->UpdateLastRes(settling_->kept, destination);
   }
   void Save(const DocumentHandle& destination, const std::wstring& path) override {
-    settled_->end->Save(settled_->kept, destination, path);
+    settling_->end->Save(settling_->kept, destination, path);
   }
 
  private:
@@ -150,8 +151,6 @@ class CompactStore final : public CommentStore {
   // Decides a read input's chats into `into`, in input order, on the side that
   // owns it: the first copy of each number stays. False when the job stops at it.
   bool Settle(ReadInput& read, std::size_t index, Settling& into) const noexcept {
-    if (read.outcome == ReadInput::Outcome::Stopped) read.failure = into.stoppedBy;
-    if (read.outcome == ReadInput::Outcome::Failed && !into.stoppedBy) into.stoppedBy = read.failure;
     if (read.outcome != ReadInput::Outcome::Read) return false;
     try {
       Kept& kept = into.kept;
@@ -180,7 +179,7 @@ class CompactStore final : public CommentStore {
       return !read.malformedAt;
     } catch (...) {
       read.outcome = ReadInput::Outcome::Failed;
-      read.failure = into.stoppedBy = std::current_exception();
+      read.failure = std::current_exception();
       return false;
     }
   }
@@ -188,14 +187,15 @@ class CompactStore final : public CommentStore {
   const MergeInputs& job_;
   const xml::Sheet& sheet_;
   BlockPool pool_;  // outlives every arena below and in ahead_
-  std::unique_ptr<CompactEnd> end_;  // until the base is read
   // The job's thread's own: what the log needs.
   std::size_t baseChats_ = 0;
   std::optional<std::size_t> baseMalformedAt_;
   std::string baseMalformedText_;
   std::size_t appended_ = 0;  // chats kept from the later inputs
   KnownChats known_;
-  std::optional<Settling> settled_;  // handed back once every input is settled
+  // This thread's until the base is settled, the read-ahead's until every input
+  // is, this thread's again after.
+  std::optional<Settling> settling_;
   // Declared last: its threads use the pool and the settling it holds until it is gone.
   std::optional<ReadAhead<ReadInput, Settling>> ahead_;
 };

@@ -230,9 +230,10 @@ class StopAtNextElement final : public ElementEndObserver {
 
 namespace {
 
-// Trap: with CDATA made plain text, the push parser (unlike the pull parser that
-// reads inputs) reports an empty CDATA section to no one, so the empty text node
-// an input holds would be lost; as a CDATA block made text here it is kept.
+// CDATA sections become text, as in the inputs. Trap: the parser's own option for
+// that clears the CDATA handler, and then the push parser (unlike the pull parser
+// that reads inputs) reports an empty CDATA section to no one, so the empty text
+// an input holds would be lost; handled here, it is kept.
 void CdataAsText(void* ctx, const xmlChar* value, int length) { xmlSAX2Characters(ctx, value, length); }
 
 }  // namespace

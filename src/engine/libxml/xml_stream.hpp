@@ -40,8 +40,9 @@ bool LoadObserved(const DocumentHandle& doc, const std::wstring& path, ElementEn
 // A document parsed from bytes pushed to it piece by piece, as they become
 // known: bytes this back end wrote itself, with no document type and no
 // namespace. It accepts whatever the inputs held, however long their texts
-// and values grow when written again; an empty CDATA section is an empty text, as
-// in an input. Every blank text in them is kept, and small texts are kept inside
+// and values grow when written again (up to libxml2's 2 GiB per text, past which
+// it fails as memory running out does); an empty CDATA section is an empty text,
+// as in an input. Every blank text in them is kept, and small texts are kept inside
 // their nodes, so the tree must not be edited: it is only read. One thread at a
 // time, any thread. Push and Finish throw ComError when the bytes are no
 // well-formed document (E_FAIL, naming `from`, the input the bytes came from, and
