@@ -168,7 +168,7 @@ TEST(CompactMerge, ShapesOneByOne) {
       {"values that grow when written again",
        {"<packet><thread/></packet>",
         "<packet><chat no='1' mail='" + std::string(3000, '"') + "'>" + std::string(3000, '>') +
-            "</chat><chat no=\"2\" mail=\"&#9;&#10;&#13;&lt;&amp;&quot;'\">\t\r\n&lt;&amp;\"</chat></packet>"}},
+            "</chat><chat no=\"2\" mail=\"&#9;&#10;&#13;&lt;&amp;&quot;'\">\t&#13;\r\n&lt;&amp;\"</chat></packet>"}},
       {"no chats at all: last_res fails, the file is saved",
        {"<packet><thread/></packet>", "<packet/>"}},
       {"numbers at the edges of plain digits",
