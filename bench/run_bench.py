@@ -23,6 +23,9 @@ Tools, all on the same files in the same run, interleaved round by round:
   floor     bench_floor: parse all inputs + write the output once, nothing else;
             its time is its own clock (it parses an output-shaped tree first,
             outside the clock), its memory is the process's peak RSS
+  xmllint   the yardstick: `xmllint --stream --noout` over the same inputs, one
+            thread, only reading them; zantrel's wall and CPU are also given as
+            ratios to it
 --sheet gives zantrel (and the build before) and lxml a style sheet other than
 the bundled one, as a user's own in place of convert.xsl; xsltproc, Saxon and
 the floor do not apply it (leave them out with --tools).
@@ -69,7 +72,7 @@ def main():
     ap.add_argument("--report", help="also write the report (Markdown) to this file")
     ap.add_argument("--json", help="write all measurements to this file")
     ap.add_argument("--keep", help="work in this directory and keep it (default: a temporary one)")
-    ap.add_argument("--tools", default="zantrel,before,lxml,xsltproc,saxon,floor",
+    ap.add_argument("--tools", default="zantrel,before,lxml,xsltproc,saxon,floor,xmllint",
                     help="which tools to run (zantrel always; before only with --before)")
     ap.add_argument("--sheet", help="the style sheet for zantrel and lxml (default: convert.xsl beside --bin)")
     ap.add_argument("--before", help="another zantrel build to measure side by side")
@@ -146,9 +149,14 @@ def main():
         load_start = loadavg()
 
         wanted = set(a.tools.split(","))
-        tools = [t for t in ["zantrel", "before", "lxml", "xsltproc", "saxon", "floor"]
+        xmllint = shutil.which("xmllint") if "xmllint" in wanted else None
+        if "xmllint" in wanted and xmllint is None:
+            notes.append("xmllint skipped: not found (Debian: libxml2-utils).")
+        if xmllint:
+            versions["xmllint"] = first_line([xmllint, "--version"])
+        tools = [t for t in ["zantrel", "before", "lxml", "xsltproc", "saxon", "floor", "xmllint"]
                  if t == "zantrel" or (t in wanted and (t != "saxon" or (java and jar))
-                                       and (t != "before" or before_s))]
+                                       and (t != "before" or before_s) and (t != "xmllint" or xmllint))]
         results = {}
         for wl in wl_names:
             wdir = os.path.join(work, wl)
@@ -189,6 +197,8 @@ def main():
                 if tool == "saxon":
                     return [java, "-cp", jar, "net.sf.saxon.Transform", "-it:main",
                             "-xsl:" + os.path.join(PEERS, "merge3.xsl"), "-o:" + out, "files=" + uris]
+                if tool == "xmllint":
+                    return [xmllint, "--stream", "--noout", *inputs]
                 return [floor, "--shape", shape, "--out", out, *inputs]
 
             runs_of = {t: (saxon_runs if t == "saxon" else a.runs) for t in tools}
@@ -205,9 +215,10 @@ def main():
                     if code != 0:
                         fail("[%s] %s run %d: exit status %d\nstdout:\n%s\nstderr:\n%s"
                              % (wl, tool, r + 1, code, tail(so), tail(se)))
-                    if not os.path.isfile(out):
-                        fail("[%s] %s run %d: no output file %s" % (wl, tool, r + 1, out))
-                    check(out, expect, "[%s] %s run %d" % (wl, tool, r + 1))
+                    if tool != "xmllint":  # it only reads
+                        if not os.path.isfile(out):
+                            fail("[%s] %s run %d: no output file %s" % (wl, tool, r + 1, out))
+                        check(out, expect, "[%s] %s run %d" % (wl, tool, r + 1))
                     meas[tool]["wall"].append(wall)
                     meas[tool]["rss"].append(rss)
                     meas[tool]["cpu"].append(cpu)
@@ -265,6 +276,14 @@ def main():
                 lines.append("| %s | %d | %.3f | %.3f–%.3f | %s | %.1f | %s | %s |"
                              % (name, len(walls), t, min(walls), max(walls), cpu, peak,
                                 fmt_ratio(t / zt if zt else None), fmt_ratio(peak / zm if zm else None)))
+            if "xmllint" in meas:
+                xw = statistics.median(meas["xmllint"]["wall"])
+                xc = statistics.median(meas["xmllint"]["cpu"])
+                zc = statistics.median(meas["zantrel"]["cpu"])
+                lines += ["", "zantrel against the one-thread `xmllint --stream --noout` read of the same "
+                          "files: wall %s, CPU %s (%.3f s and %.3f s against %.3f s and %.3f s)."
+                          % (fmt_ratio(zt / xw if xw else None), fmt_ratio(zc / xc if xc else None),
+                             zt, zc, xw, xc)]
             if "floor" not in meas:
                 lines.append("")
                 continue
