@@ -132,6 +132,8 @@ class CommandLineTest(unittest.TestCase):
         pid, fd = pty.fork()
         if pid == 0:
             os.chdir(d.path)
+            # The log piped elsewhere: the person at the terminal is still asked.
+            os.dup2(os.open("log.txt", os.O_WRONLY | os.O_CREAT, 0o644), 1)
             os.execv(d.program, [d.program, "b.xml", "a.xml"])
         seen = b""
 
@@ -148,10 +150,11 @@ class CommandLineTest(unittest.TestCase):
         read_until("保存先 > ".encode())
         self.assertIn("候補 : a.xml".encode(), seen)
         os.write(fd, "answer.txt\n".encode())
-        read_until("終了時間".encode())
         _, status = os.waitpid(pid, 0)
         os.close(fd)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        with open(os.path.join(d.path, "log.txt"), encoding="utf-8") as log:
+            self.assertIn("終了時間", log.read())
         self.assertEqual(chats_and_last_res(os.path.join(d.path, "answer.xml")), (["1", "2"], "2"))
 
 

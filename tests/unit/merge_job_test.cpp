@@ -188,6 +188,20 @@ TEST_F(MergeJobTest, FailingLastResIsLoggedAndTheFileStillSaved) {
   EXPECT_EQ(test::ChatNumbersOfFile(Out()), (std::vector<std::string>{"1", "2", "3", "4"}));
 }
 
+TEST_F(MergeJobTest, ASavedJobDoesNotHideOneThatFailed) {
+  // Scripts act on the process's outcome: 1 once any job did not save.
+  test::LogCapture log;
+  test::FakeHost host;
+  Workers workers;
+  const auto job = [&](const std::wstring& second, const std::wstring& output) {
+    return std::make_unique<MergeJob>(MergeJob{{dir / L"a.xml", second}, output, Sheet(), &host, false, &AppendLog});
+  };
+  ASSERT_TRUE(workers.Start(job(dir / L"b.xml", Out())));
+  ASSERT_TRUE(workers.Start(job(dir / L"missing.xml", dir / L"out2.xml")));
+  EXPECT_EQ(workers.Finish(), 1);
+  EXPECT_TRUE(PathExists(Out()));
+}
+
 TEST_F(MergeJobTest, InputNamedAsOutputIsReplacedOnlyOnSuccess) {
   const std::string original = test::ReadFile(dir / L"a.xml");
   WriteFile(dir / L"bad.xml", "<packet>");
