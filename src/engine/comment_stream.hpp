@@ -8,10 +8,10 @@
 //
 // Any thread (one read per thread at a time); a SplicedBase or RebuiltTree and
 // its arena are used by one thread at a time (a RebuiltTree may be handed from
-// thread to thread between its calls, never used by two at once). Failures: a file that does not load throws
-// CallTextError("pDoc->load()[loadXML()]") as LoadDocument would; memory and file
-// handles running out throw ComError; what the receiver throws passes through and
-// ends the read.
+// thread to thread between its calls, never used by two at once). Failures: a
+// file that does not load throws CallTextError("pDoc->load()[loadXML()]") as
+// LoadDocument would; memory and file handles running out throw ComError; what
+// the receiver throws passes through and ends the read.
 #pragma once
 
 #include <cstddef>

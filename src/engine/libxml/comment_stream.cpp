@@ -206,8 +206,25 @@ class BaseWithoutChats {
     }
   }
 
-  std::string Marker(char which) const { return marker_ + which; }
-  std::string Place() const { return "<" + Marker('a') + "/><" + Marker('b') + "/>"; }
+  // Walks the places of `text`, the serialised base with its markers, in order:
+  // `visit(before, between, chats)` with the text before the place, what the
+  // serialiser wrote between its two markers (as it writes it between two
+  // sibling chats there) and how many chats it takes. Answers the text after the
+  // last place.
+  template <typename Visit>
+  std::string_view ForEachPlace(std::string_view text, const Visit& visit) const {
+    const std::string first = "<" + Marker('a') + "/>";
+    const std::string second = "<" + Marker('b') + "/>";
+    for (const std::size_t chats : perPlace_) {
+      const std::size_t a = text.find(first);
+      const std::size_t b = a == std::string_view::npos ? a : text.find(second, a + first.size());
+      if (b == std::string_view::npos) NoPlace();
+      visit(text.substr(0, a), text.substr(a + first.size(), b - a - first.size()), chats);
+      text.remove_prefix(b + second.size());
+    }
+    if (text.find(first) != std::string_view::npos) NoPlace();
+    return text;
+  }
 
   DocumentHandle doc_;
   std::wstring path_;
@@ -225,10 +242,11 @@ class BaseWithoutChats {
     }
   }
 
+  std::string Marker(char which) const { return marker_ + which; }
+  [[noreturn]] static void NoPlace() { throw ComError(kEFail, L"the comments have no place in the output"); }
+
   std::string marker_;
 };
-
-[[noreturn]] void NoPlace() { throw ComError(kEFail, L"the comments have no place in the output"); }
 
 // At saving, the serialiser's text between the two markers of a pair is exactly
 // what it writes between two sibling chats, so a run's chats are joined with it.
@@ -246,34 +264,23 @@ class LibxmlSplicedBase final : public SplicedBase {
 
   void Save(const DocumentHandle& result, const std::wstring& path, const Arena& bytes,
             const std::vector<std::uint32_t>& lengths) const override {
-    const std::string first = "<" + base_.Marker('a') + "/>";
-    const std::string second = "<" + base_.Marker('b') + "/>";
     SaveSpliced(result, path, [&](std::string_view text, const SpliceWrite& write) {
       std::size_t offset = 0;  // into the arena, in document order
       std::size_t piece = 0;
-      for (const std::size_t pieces : base_.perPlace_) {
-        const std::size_t a = text.find(first);
-        const std::size_t b = a == std::string_view::npos ? a : text.find(second, a + first.size());
-        if (b == std::string_view::npos) NoPlace();
-        // What the serialiser writes between two sibling chats at this place.
-        const std::string_view between = text.substr(a + first.size(), b - a - first.size());
-        write(text.substr(0, a));
-        for (std::size_t k = 0; k < pieces; ++k, ++piece) {
+      write(base_.ForEachPlace(text, [&](std::string_view before, std::string_view between, std::size_t chats) {
+        write(before);
+        for (std::size_t k = 0; k < chats; ++k, ++piece) {
           if (k > 0) write(between);
           bytes.Read(offset, lengths.at(piece), write);
           offset += lengths[piece];
         }
-        text.remove_prefix(b + second.size());
-      }
-      if (text.find(first) != std::string_view::npos) NoPlace();
-      write(text);
+      }));
     });
   }
 
  private:
   BaseWithoutChats base_;
 };
-
 
 // The base is written as text without indentation, so nothing stands between two
 // chats and each place's chats are one stretch of the arena; the parser takes
@@ -298,22 +305,18 @@ class LibxmlRebuiltTree final : public RebuiltTree {
     xmlDocDumpFormatMemoryEnc(xml::Tree(base_.doc_), &dumped, &size, "UTF-8", 0);
     const XmlCharPtr owned(dumped);
     if (!owned) throw ComError(kEOutOfMemory);
-    std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
-    const std::string place = base_.Place();
+    const std::string_view text(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
     pushed_.emplace(WideToNative(base_.path_));
     std::size_t offset = 0;
     std::size_t piece = 0;
-    for (const std::size_t pieces : base_.perPlace_) {
-      const std::size_t at = text.find(place);
-      if (at == std::string_view::npos) NoPlace();
-      pushed_->Push(text.substr(0, at), base_.path_);
-      text.remove_prefix(at + place.size());
+    // Nothing stands between a place's markers here: its chats go one after another.
+    tail_ = base_.ForEachPlace(text, [&](std::string_view before, std::string_view, std::size_t chats) {
+      pushed_->Push(before, base_.path_);
       std::size_t length = 0;
-      for (std::size_t k = 0; k < pieces; ++k) length += lengths.at(piece++);
+      for (std::size_t k = 0; k < chats; ++k) length += lengths.at(piece++);
       Add(bytes, offset, offset + length, base_.path_);
       offset += length;
-    }
-    tail_ = text;  // after the appended chats
+    });  // after the appended chats
     base_.doc_.reset();  // all of it is in the parser now
     return true;
   }
