@@ -20,7 +20,8 @@ namespace zantrel {
 std::wstring GetAttributeText(const xml::Node& element, const std::wstring& name,
                               const std::wstring& defaultText);
 
-// The attribute as a number; absent gives `defaultValue`, malformed throws.
+// The attribute as a number, read as CommentNumberOf reads it; absent gives
+// `defaultValue`, malformed throws.
 std::int64_t GetAttributeValue(const std::wstring& name, const xml::Node& element,
                                std::int64_t defaultValue);
 
