@@ -226,15 +226,20 @@ class StopAtNextElement final : public ElementEndObserver {
   const StopFlag& stop_;
 };
 
-}  // namespace
-
-namespace {
-
 // CDATA sections become text, as in the inputs. Trap: the parser's own option for
 // that clears the CDATA handler, and then the push parser (unlike the pull parser
 // that reads inputs) reports an empty CDATA section to no one, so the empty text
 // an input holds would be lost; handled here, it is kept.
 void CdataAsText(void* ctx, const xmlChar* value, int length) { xmlSAX2Characters(ctx, value, length); }
+
+// Bytes this program wrote that do not parse: never expected, so the report names
+// the input whose bytes were being read and the parser's words.
+ComError NotReadAgain(const ErrorScope& errors, const std::wstring& from) {
+  if (errors.OutOfMemory()) return ComError(kEOutOfMemory);
+  const std::wstring text =
+      GetFileNamePart(from) + L": the merged comments could not be read again: " + errors.FirstMessage();
+  return ComError(kEFail, text).WithReason(text);
+}
 
 }  // namespace
 
@@ -253,19 +258,6 @@ PushedDocument::PushedDocument(const std::string& url) {
 PushedDocument::~PushedDocument() {
   if (ctxt_) DocPtr unfinished(ctxt_->myDoc);  // the parser leaves its document to its caller
 }
-
-namespace {
-
-// Bytes this program wrote that do not parse: never expected, so the report names
-// the input whose bytes were being read and the parser's words.
-ComError NotReadAgain(const ErrorScope& errors, const std::wstring& from) {
-  if (errors.OutOfMemory()) return ComError(kEOutOfMemory);
-  const std::wstring text =
-      GetFileNamePart(from) + L": the merged comments could not be read again: " + errors.FirstMessage();
-  return ComError(kEFail, text).WithReason(text);
-}
-
-}  // namespace
 
 void PushedDocument::Push(std::string_view bytes, const std::wstring& from) {
   ErrorScope errors;
