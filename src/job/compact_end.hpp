@@ -50,10 +50,8 @@ class CompactEnd {
   virtual bool BaseSettled(Kept& kept) = 0;
   // Settle hook: a later input's chats are settled into `kept`, in input order.
   virtual void InputSettled(Kept& kept, const std::wstring& path) = 0;
-  // Job's thread, once every input is settled; `appended`: the chats kept from
-  // the later inputs.
-  virtual void Transform(Kept& kept, std::size_t appended, const StyleSheet& sheet,
-                         const DocumentHandle& destination) = 0;
+  // Job's thread, once every input is settled.
+  virtual void Transform(Kept& kept, const StyleSheet& sheet, const DocumentHandle& destination) = 0;
   virtual void UpdateLastRes(const Kept& kept, const DocumentHandle& destination) = 0;
   virtual void Save(const Kept& kept, const DocumentHandle& destination, const std::wstring& path) = 0;
 };

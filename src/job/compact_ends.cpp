@@ -1,5 +1,6 @@
 // The two ends of the compact form (compact_end.hpp).
 #include <exception>
+#include <numeric>
 #include <thread>
 
 #include "comments/operations.hpp"
@@ -18,10 +19,11 @@ class Splicing final : public CompactEnd {
   bool BaseSettled(Kept&) override { return true; }
   void InputSettled(Kept&, const std::wstring&) override {}  // the bytes wait for the save
 
-  void Transform(Kept& kept, std::size_t appended, const StyleSheet& sheet,
-                 const DocumentHandle& destination) override {
-    // The small base is the whole result; the kept bytes join it when it is saved.
-    base_->PlaceComments(kept.keptPerRun, appended);
+  void Transform(Kept& kept, const StyleSheet& sheet, const DocumentHandle& destination) override {
+    // The small base is the whole result; the kept bytes join it when it is saved,
+    // the base's own in their runs, the later inputs' after everything packet holds.
+    const std::size_t base = std::accumulate(kept.keptPerRun.begin(), kept.keptPerRun.end(), std::size_t{0});
+    base_->PlaceComments(kept.keptPerRun, kept.lengths.size() - base);
     ApplyStyleSheet(sheet, base_->Tree(), destination, xml::SourceAfter::Released);
   }
   void UpdateLastRes(const Kept& kept, const DocumentHandle& destination) override {
@@ -56,7 +58,7 @@ class Rebuilding final : public CompactEnd {
     Fed(kept);
   }
 
-  void Transform(Kept& kept, std::size_t, const StyleSheet& sheet, const DocumentHandle& destination) override {
+  void Transform(Kept& kept, const StyleSheet& sheet, const DocumentHandle& destination) override {
     // The merged tree is gone as soon as the transform is done, and the memory
     // the kept bytes took before it.
     DocumentHandle merged = tree_->Finish();

@@ -109,7 +109,6 @@ class CompactStore final : public CommentStore {
     }
     LogMergeByCounts(known_, before + read.chats, read.chats, read.keptAfter, malformedAt, job_.progress, log);
     if (malformedAt) (void)CommentNumberOf(std::string_view(*malformedText));  // throws as the whole tree does
-    appended_ += read.keptAfter - read.keptBefore;
     return Step::Done;
   }
 
@@ -117,7 +116,7 @@ class CompactStore final : public CommentStore {
     // Every input is settled: what settling owned is this thread's again.
     settling_.emplace(ahead_->Finish());
     ahead_.reset();
-    settling_->end->Transform(settling_->kept, appended_, job_.sheet, destination);
+    settling_->end->Transform(settling_->kept, job_.sheet, destination);
   }
   void UpdateLastRes(const DocumentHandle& destination) override {
     settling_->end->UpdateLastRes(settling_->kept, destination);
@@ -191,7 +190,6 @@ class CompactStore final : public CommentStore {
   std::size_t baseChats_ = 0;
   std::optional<std::size_t> baseMalformedAt_;
   std::string baseMalformedText_;
-  std::size_t appended_ = 0;  // chats kept from the later inputs
   KnownChats known_;
   // This thread's until the base is settled, the read-ahead's until every input
   // is, this thread's again after.
