@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -25,6 +26,7 @@ std::string Parsed(std::size_t index) { return "input " + std::to_string(index);
 // Counts inputs claimed and not yet settled (taken, without a settle hook).
 struct Watch {
   std::mutex mutex;
+  std::condition_variable changed;  // a parse was filed
   std::multiset<std::size_t> parsed;
   std::vector<std::size_t> settled;
   std::atomic<int> held{0};
@@ -66,8 +68,11 @@ TEST(ReadAhead, EveryInputReadOnceAndSettledInOrderWithinItsWindow) {
             [&](std::size_t index, StopFlag&) {
               watch.Claimed();
               std::this_thread::sleep_for(std::chrono::milliseconds(index % 3));
-              std::lock_guard<std::mutex> lock(watch.mutex);
-              watch.parsed.insert(index);
+              {
+                std::lock_guard<std::mutex> lock(watch.mutex);
+                watch.parsed.insert(index);
+              }
+              watch.changed.notify_all();
               return Parsed(index);
             },
             settle);
@@ -75,13 +80,10 @@ TEST(ReadAhead, EveryInputReadOnceAndSettledInOrderWithinItsWindow) {
           // Nothing settles before the caller opens (it may still be busy with its own
           // state), not even what the helper has read meanwhile: all it may read.
           const std::size_t readable = helper ? std::min(window, end - 1) : 0;
-          const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);  // against hanging
-          while (std::chrono::steady_clock::now() < until) {
-            std::lock_guard<std::mutex> lock(watch.mutex);
-            if (watch.parsed.size() >= readable) break;
-          }
           {
-            std::lock_guard<std::mutex> lock(watch.mutex);
+            // A read that never comes is a hang, which the test's time limit fails.
+            std::unique_lock<std::mutex> lock(watch.mutex);
+            watch.changed.wait(lock, [&] { return watch.parsed.size() >= readable; });
             EXPECT_EQ(watch.parsed.size(), readable);
             EXPECT_TRUE(watch.settled.empty());
           }
