@@ -124,7 +124,33 @@ TEST(CompactMerge, ShapesOneByOne) {
     std::vector<std::string> files;
     const std::vector<std::string>* sheets = nullptr;  // none: the UTF-8 ones
   };
+  // Chats written as the serialiser writes them, copied as they stand, and chats
+  // written otherwise, parsed and written again, side by side in one file.
+  const auto asWritten = [](int from, int to) {
+    std::string chats;
+    for (int n = from; n < to; ++n)
+      chats += "<chat no=\"" + std::to_string(n) + "\" mail=\"a&amp;b\">t&lt;" + std::to_string(n) + "</chat>\n";
+    return chats;
+  };
+  const std::string otherwise =
+      "<chat no='200'>q</chat><chat no=\"201\"></chat><chat  no=\"202\">a\r\nb</chat>"
+      "<chat no=\"203\">&apos;<![CDATA[x]]></chat><chat no=\"204\" m=\"a\tb\" >c</chat>";
   const Case cases[] = {
+      {"chats copied and chats written again, in the same files",
+       {"<packet><thread/>" + asWritten(1, 4) + "<chat no='4'>q</chat>" + asWritten(5, 80) + asWritten(3, 6) + "t" +
+            "<chat no=\"90\">x</chat >" + asWritten(91, 95) + "</packet>",
+        "<packet>" + asWritten(60, 70) + otherwise + asWritten(70, 150) + "<chat no=\"151\" m=\"&#10;\"/>" +
+            asWritten(150, 160) + "</packet>"}},
+      {"a chat longer than a read, its start tag across two reads",
+       {"<packet><thread/>" + asWritten(1, 3) + "</packet>",
+        "<packet>" + asWritten(1, 800) + "<chat no=\"900\" mail=\"" + std::string(100000, 'v') + "\">" +
+            std::string(150000, 'w') + "</chat>" + asWritten(901, 3000) + "</packet>"}},
+      {"a comment inside a chat of the base",
+       {"<packet><thread/>" + asWritten(1, 3) + "<chat no=\"3\">a<!--c-->b</chat></packet>",
+        "<packet>" + asWritten(3, 5) + "</packet>"}},
+      {"an instruction, then an element, inside a later chat",
+       {"<packet><thread/>" + asWritten(1, 3) + "</packet>", "<packet><chat no=\"3\">x<?pi y?></chat></packet>",
+        "<packet>" + asWritten(2, 4) + "<chat no=\"4\"><b/></chat></packet>"}},
       // The places where the base's chats stand are kept apart, each with what
       // stays of its run; the rebuilt tree takes them in order, once.
       {"the base's chats in several runs, one of them gone",

@@ -7,10 +7,13 @@
 #include "base/paths.hpp"
 #include "base/text.hpp"
 #include "comments/vocabulary.hpp"
+#include "engine/comment_stream.hpp"
 #include "engine/documents.hpp"
 #include "engine/libxml/attribute_bound.hpp"
+#include "engine/libxml/chat_dump.hpp"
 #include "engine/libxml/xml_stream.hpp"
 #include "engine/xml_component.hpp"
+#include "serialised_chat.hpp"
 #include "test_support.hpp"
 
 namespace zantrel {
@@ -301,6 +304,87 @@ TEST(PushedDocument, ReadsWhatTheInputsHeldHoweverLongItGrows) {
         << WideToUtf8(*error.Description());
     EXPECT_EQ(error.Reason(), *error.Description());
   }
+}
+
+// A chat's source is copied as it stands exactly where the serialiser writes the
+// same bytes for it: the usual forms are copied, each way of writing a chat
+// otherwise is not. (The fuzz target checks the one direction on any bytes.)
+TEST(ChatSource, CopiedAsItStandsWhereTheSerialiserWritesTheSame) {
+  const xml::SheetHandle named = test::CopySheet("<xsl:output encoding=\"UTF-8\"/>");
+  const xml::SheetHandle unnamed = test::CopySheet("");
+  ASSERT_TRUE(named && unnamed);
+  const std::string cases[] = {
+      "<chat/>",
+      "<chat no=\"1\" vpos=\"10\" mail=\"184\">本文 \"quoted\" 'single'\ttab\nline</chat>",
+      "<chat no=\"2\" m=\"a&amp;b&lt;c&gt;d&quot;e'\">x&amp;y&lt;z&gt;</chat>",
+      "<chat no=\"3\" m=\"花😀\">花</chat>",  // copied only where values keep what is beyond ASCII
+      "<chat no='4'>x</chat>",
+      "<chat  no=\"5\"/>",
+      "<chat no=\"6\" />",
+      "<chat no=\"7\"></chat>",
+      "<chat no=\"8\">a > b</chat>",
+      "<chat no=\"9\">&apos;&quot;</chat>",
+      "<chat no=\"10\">a&#x3042;b</chat>",
+      "<chat no=\"11\">a line\r\nand the next</chat>",
+      "<chat no=\"12\" m=\"a\tb\"/>",
+      "<chat no=\"13\"><![CDATA[x]]></chat>",
+      "<chat no=\"14\">x</chat >",
+      "<chat no=\"15\" m=\"x>y\"/>",
+      "<chat no = \"16\"/>",
+  };
+  for (const std::string& source : cases) {
+    for (const bool withEncoding : {true, false}) {
+      SCOPED_TRACE(source + (withEncoding ? "" : ", no output encoding"));
+      const std::optional<std::string> written = test::SerialisedChat(source, withEncoding ? *named : *unnamed);
+      ASSERT_TRUE(written);
+      EXPECT_EQ(xml::WrittenAsItStands(source, withEncoding), *written == source) << "written: " << *written;
+    }
+  }
+}
+
+// Every chat of an input is read from its own bytes, however the reads fall:
+// many chats before, a start tag and a text longer than a read, chats written
+// otherwise between them. Read whole (not sent another way), each chat's bytes
+// are what the serialiser writes for it, in order.
+TEST(StreamComments, ReadsEachChatFromItsBytesHoweverTheReadsFall) {
+  const xml::SheetHandle sheet = test::CopySheet("<xsl:output encoding=\"UTF-8\"/>");
+  ASSERT_TRUE(sheet);
+  std::vector<std::string> chats;
+  for (int n = 0; n < 3000; ++n) {
+    std::string chat = "<chat no=\"" + std::to_string(n) + "\" mail=\"184\">本文 " + std::to_string(n) + "</chat>";
+    if (n == 1000) chat = "<chat no=\"1000\" mail=\"" + std::string(100000, 'v') + "\">" + std::string(150000, 'w') + "</chat>";
+    if (n % 700 == 5) chat = "<chat no='" + std::to_string(n) + "'>&apos;</chat>";
+    chats.push_back(chat);
+  }
+  std::string file = "<packet>\n";
+  for (const std::string& chat : chats) file += chat + "\n";
+  const TempDir dir;
+  WriteFile(dir / L"in.xml", file + "</packet>");
+
+  struct Numbers final : xml::ChatReceiver {
+    std::vector<std::string> seen;
+    std::vector<std::uint32_t> lengths;
+    void Chat(const xml::StreamedChat& chat) override {
+      seen.emplace_back(chat.number.value_or("none"));
+      lengths.push_back(chat.length);
+    }
+  } numbers;
+  BlockPool pool;
+  Arena bytes(pool);
+  StopFlag stop;
+  ASSERT_EQ(xml::StreamComments(dir / L"in.xml", *sheet, bytes, numbers, stop), xml::StreamOutcome::Read);
+  ASSERT_EQ(numbers.seen.size(), chats.size());
+  std::string expected;
+  for (std::size_t n = 0; n < chats.size(); ++n) {
+    EXPECT_EQ(numbers.seen[n], std::to_string(n));
+    const std::optional<std::string> written = test::SerialisedChat(chats[n], *sheet);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(numbers.lengths[n], written->size()) << "chat " << n;
+    expected += *written;
+  }
+  std::string read;
+  bytes.Read(0, bytes.Size(), [&](std::string_view part) { read.append(part); });
+  EXPECT_TRUE(read == expected);
 }
 
 }  // namespace

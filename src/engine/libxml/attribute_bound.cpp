@@ -152,6 +152,9 @@ void AttributeScan::Scan(std::string_view text) {
         break;
       }
       case State::Tag: {
+        // Names, blanks and '=' between the bytes that matter.
+        while (i < text.size() && text[i] != '>' && text[i] != '<' && text[i] != '"' && text[i] != '\'') ++i;
+        if (i == text.size()) return;
         const char c = text[i++];
         if (c == '>') {
           state_ = State::Text;

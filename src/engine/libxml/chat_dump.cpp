@@ -3,6 +3,9 @@
 
 #include <libxml/xmlIO.h>
 
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <string_view>
@@ -26,7 +29,93 @@ std::uint32_t CheckedLength(std::size_t length) {
   return static_cast<std::uint32_t>(length);
 }
 
+// Past the words of `text` from `i` on (up to `end`) that hold none of & < > and
+// carriage return, eight bytes at a time: text is the bulk of a chat.
+std::size_t SkipPlainText(std::string_view text, std::size_t i, std::size_t end) noexcept {
+  constexpr std::uint64_t ones = 0x0101010101010101u;
+  constexpr std::uint64_t highs = 0x8080808080808080u;
+  const auto hasByte = [](std::uint64_t word, unsigned char c) {
+    const std::uint64_t x = word ^ (ones * c);
+    return ((x - ones) & ~x & highs) != 0;
+  };
+  for (; i + 8 <= end; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    if (hasByte(word, '&') || hasByte(word, '<') || hasByte(word, '>') || hasByte(word, '\r')) break;
+  }
+  return i;
+}
+
+// Whether `text` at `at` begins with one of `escapes`; `at` moves past it.
+bool EscapeAt(std::string_view text, std::size_t& at, std::initializer_list<std::string_view> escapes) {
+  for (const std::string_view escape : escapes)
+    if (text.substr(at, escape.size()) == escape) {
+      at += escape.size() - 1;  // the loop steps past the last byte
+      return true;
+    }
+  return false;
+}
+
 }  // namespace
+
+// The serialiser writes a chat as <chat, then ` name="value"` per attribute in
+// the order they were read, then `/>` when it holds nothing, else `>`, its text
+// and </chat>. In values it escapes < > & " and writes tab, line feed and carriage
+// return as character references; in text it escapes < > & and carriage return.
+// A source that differs from that anywhere is answered false.
+bool WrittenAsItStands(std::string_view source, bool rawNonAsciiValues) noexcept {
+  // Bytes a stretch of text or of a value may not hold as they stand ('&' is
+  // looked at on its own).
+  struct Stops {
+    bool text[256] = {};
+    bool value[256] = {};
+    bool valueAscii[256] = {};
+    constexpr Stops() {
+      for (int c = 0; c < 256; ++c) {
+        text[c] = c == '&' || c == '<' || c == '>' || c == '\r';
+        value[c] = c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"';
+        valueAscii[c] = value[c] || c >= 0x80;
+      }
+    }
+  };
+  static constexpr Stops stops;
+  constexpr std::string_view open = "<chat";
+  constexpr std::string_view close = "</chat>";
+  const std::size_t size = source.size();
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(source[i]); };
+  if (size < open.size() || std::memcmp(source.data(), open.data(), open.size()) != 0) return false;
+  const bool* const valueStops = rawNonAsciiValues ? stops.value : stops.valueAscii;
+  std::size_t i = open.size();
+  for (;;) {  // the attributes
+    if (i >= size) return false;
+    if (source[i] == '>') break;
+    if (source[i] == '/') return i + 2 == size && source[i + 1] == '>';
+    if (source[i] != ' ') return false;
+    const std::size_t name = ++i;
+    while (i < size && source[i] != '=') {
+      if (at(i) <= ' ') return false;  // a blank around '='
+      ++i;
+    }
+    if (i == name || i + 1 >= size || source[i + 1] != '"') return false;
+    for (i += 2;; ++i) {
+      while (i < size && !valueStops[at(i)]) ++i;
+      if (i >= size) return false;
+      if (source[i] == '"') break;
+      if (source[i] != '&' || !EscapeAt(source, i, {"&amp;", "&lt;", "&gt;", "&quot;"})) return false;
+    }
+    ++i;  // the closing quote
+  }
+  ++i;  // the start tag's '>'
+  if (size < i + close.size() + 1 || std::memcmp(source.data() + size - close.size(), close.data(), close.size()) != 0)
+    return false;
+  const std::size_t end = size - close.size();
+  for (;; ++i) {
+    i = SkipPlainText(source, i, end);
+    while (i < end && !stops.text[at(i)]) ++i;
+    if (i == end) return true;
+    if (source[i] != '&' || !EscapeAt(source, i, {"&amp;", "&lt;", "&gt;"})) return false;
+  }
+}
 
 ChatDump::ChatDump(Arena& into, const Sheet& sheet)
     : into_(into), encoding_(reinterpret_cast<const char*>(OutputEncoding(sheet))), exact_(sheet.copies) {}
@@ -51,6 +140,14 @@ std::uint32_t ChatDump::Append(xmlNode* chat) {
   if (out_->error != 0) throw std::bad_alloc();
   return CheckedLength(position() - before);
 }
+std::uint32_t ChatDump::AppendSource(std::string_view source) {
+  const std::uint32_t length = CheckedLength(source.size());
+  // What waits in the buffer comes first.
+  if (out_ && xmlOutputBufferGetSize(out_.get()) > 0) Finish();
+  into_.Append(source);
+  return length;
+}
+
 void ChatDump::Finish() {
   if (out_ && (xmlOutputBufferFlush(out_.get()) < 0 || out_->error != 0)) throw std::bad_alloc();
 }

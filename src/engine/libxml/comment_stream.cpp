@@ -65,6 +65,12 @@ std::optional<std::string_view> NumberText(const xmlNode* chat, XmlCharPtr& scra
 // Sees each chat as the parser closes it, hands it on, and shrinks the tree so
 // that at most one chat is whole at any time. `runHeads` is the base's: its chats
 // must be children of packet, and the first of each run stays as a place.
+//
+// A chat that holds only text is taken as its source bytes, without a node,
+// where the input allows: those bytes are appended as they stand where the
+// serialiser would write them so, else parsed on their own and written as any
+// chat; after such a chat the next ones are read as nodes for a while, so a file
+// written otherwise throughout costs no more than before.
 class ChatStream final : public ElementEndObserver {
  public:
   ChatStream(ChatDump& dump, ChatReceiver& receiver, const StopFlag* stop, std::vector<xmlNode*>* runHeads)
@@ -80,23 +86,12 @@ class ChatStream final : public ElementEndObserver {
     // and nothing in it is a chat of its own.
     for (const xmlNode* c = element->children; c != nullptr; c = c->next)
       if (c->type != XML_TEXT_NODE) throw NotReproducible{};
-    const bool base = runHeads_ != nullptr;
-    if (base) {
-      // Base chats stay where they are: only children of packet can be placed
-      // (and removed) as the whole tree does.
-      const xmlNode* root = xmlDocGetRootElement(element->doc);
-      if (element->parent != root || !IsNamed(root, kPacketName) || root->ns != nullptr) throw NotReproducible{};
-    }
-    // Trap: the parser decides whether blank text is ignorable from its parent's
-    // first and last child, and keeps appending text to a last child that is
-    // text; so the first chat of a run stays (emptied) as an element, and only a
-    // chat whose previous sibling is such a stand-in goes entirely.
-    const xmlNode* prev = element->prev;
-    const bool follows = prev != nullptr && (base ? !runHeads_->empty() && prev == runHeads_->back() : IsChat(prev));
-    if (base && !follows) runHeads_->push_back(element);
+    if (base() && !UnderPacket(element->parent)) throw NotReproducible{};
+    const bool follows = Follows(element->prev);
+    if (base() && !follows) runHeads_->push_back(element);
     XmlCharPtr scratch;
     const std::optional<std::string_view> number = NumberText(element, scratch);
-    receiver_.Chat({number, dump_.Append(element), base && !follows});
+    receiver_.Chat({number, dump_.Append(element), base() && !follows});
     if (follows) {
       xmlUnlinkNode(element);
       NodePtr gone(element);
@@ -108,11 +103,89 @@ class ChatStream final : public ElementEndObserver {
     }
   }
 
+  bool TakesAsSource(const StartTag& tag) override {
+    if (tag.parent == nullptr || tag.parent->type != XML_ELEMENT_NODE || tag.prefix != nullptr ||
+        !xmlStrEqual(tag.name, BAD_CAST kChatName))
+      return false;
+    if (asNodes_ > 0) {
+      --asNodes_;
+      return false;
+    }
+    // Whatever the node would be refused for is left to the node.
+    if (tag.uri != nullptr || tag.namespaceCount > 0 || (base() && !UnderPacket(tag.parent))) return false;
+    number_.reset();
+    for (int i = 0; i < tag.attributeCount; ++i) {
+      const xmlChar* const* a = tag.attributes + i * 5;
+      if (a[2] != nullptr) return false;
+      if (!xmlStrEqual(a[0], BAD_CAST kNoName)) continue;
+      const std::string_view value(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
+      // Trap: the parser hands over '&' in a value as "&#38;", for the node to
+      // resolve; only the node reads such a number.
+      if (value.find('&') != std::string_view::npos) return false;
+      number_.emplace(value);
+    }
+    follows_ = Follows(tag.parent->last);
+    if (base() && !follows_) {
+      // The run's place, as the emptied first chat is when read as a node.
+      xmlNode* head = xmlNewDocNode(tag.parent->doc, nullptr, BAD_CAST kChatName, nullptr);
+      if (head == nullptr) throw std::bad_alloc();
+      if (xmlAddChild(tag.parent, head) == nullptr) {
+        NodePtr gone(head);
+        throw std::bad_alloc();
+      }
+      runHeads_->push_back(head);
+    }
+    return true;
+  }
+
+  void SourceEnded(std::string_view source) override {
+    if (stop_ != nullptr && stop_->Requested()) throw Stopped{};
+    if (source.empty()) throw NotReproducible{};
+    std::uint32_t length = 0;
+    if (dump_.TakesSourceAsItStands(source)) {
+      length = dump_.AppendSource(source);
+    } else {
+      const DocPtr parsed = ParseSource(source);
+      xmlNode* chat = parsed ? xmlDocGetRootElement(parsed.get()) : nullptr;
+      if (chat == nullptr) throw NotReproducible{};
+      length = dump_.Append(chat);
+      asNodes_ = kAsNodesAfterOther;
+    }
+    const std::optional<std::string_view> number = number_;
+    receiver_.Chat({number, length, base() && !follows_});
+  }
+
+  void SourceHoldsMore() override { throw NotReproducible{}; }
+
  private:
+  // Chats read as nodes after one whose source the serialiser would write otherwise.
+  static constexpr int kAsNodesAfterOther = 64;
+
+  bool base() const noexcept { return runHeads_ != nullptr; }
+
+  // Base chats stay where they are: only children of packet can be placed (and
+  // removed) as the whole tree does.
+  static bool UnderPacket(const xmlNode* parent) {
+    const xmlNode* root = xmlDocGetRootElement(parent->doc);
+    return parent == root && IsNamed(root, kPacketName) && root->ns == nullptr;
+  }
+
+  // Trap: the parser decides whether blank text is ignorable from its parent's
+  // first and last child, and keeps appending text to a last child that is
+  // text; so the first chat of a run stays (emptied) as an element, and only a
+  // chat whose previous sibling is such a stand-in goes entirely.
+  bool Follows(const xmlNode* prev) const {
+    return prev != nullptr && (base() ? !runHeads_->empty() && prev == runHeads_->back() : IsChat(prev));
+  }
+
   ChatDump& dump_;
   ChatReceiver& receiver_;
   const StopFlag* stop_;
   std::vector<xmlNode*>* runHeads_;
+  // The chat taken as its source, between its start and its end.
+  std::optional<std::string> number_;
+  bool follows_ = false;
+  int asNodes_ = 0;
 };
 
 // Loads `path` through `stream`. False when the document is not read so.

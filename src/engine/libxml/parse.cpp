@@ -8,8 +8,13 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <limits>
+#include <memory>
+#include <cstring>
 #include <exception>
 #include <functional>
+#include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,42 +30,206 @@
 namespace zantrel::xml {
 namespace {
 
+// An input's bytes as read from its file, in large pieces, from the first one
+// still wanted to the last one read; the parser is served from here. Where
+// elements are taken as their source the bytes stay until no element that may
+// still be taken can begin before them, so such an element is copied as it
+// stands. Offsets count from the file's first byte; they are the parser's own
+// while it converts nothing.
+class SourceWindow {
+ public:
+  bool On() const noexcept { return sources_; }
+  // No element is taken: bytes go once served (also when the input is converted
+  // as it is read, so that its bytes are not the parser's).
+  void Off() noexcept { sources_ = false; }
+
+  // Reads the next piece of `file` onto the end: the piece (empty at the end), or
+  // none on a read error.
+  std::optional<std::string_view> Fill(RegularFileReader& file) {
+    const std::uint64_t dropTo = sources_ ? std::min(keepFrom_, served_) : served_;
+    const auto drop = static_cast<std::size_t>(dropTo - start_);
+    if (capacity_ - end_ < kPiece) {
+      const std::size_t held = end_ - drop;
+      if (held + kPiece > capacity_ / 2) {  // grows only for what is wanted, such as a long element
+        const std::size_t capacity = std::max(2 * capacity_, held + 2 * kPiece);
+        auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+        if (held > 0) std::memcpy(grown.get(), bytes_.get() + drop, held);
+        bytes_ = std::move(grown);
+        capacity_ = capacity;
+      } else if (held > 0) {
+        std::memmove(bytes_.get(), bytes_.get() + drop, held);
+      }
+      start_ = dropTo;
+      end_ = held;
+    }
+    const long n = file.Read(bytes_.get() + end_, kPiece);
+    if (n < 0) return std::nullopt;
+    const std::string_view piece(bytes_.get() + end_, static_cast<std::size_t>(n));
+    end_ += static_cast<std::size_t>(n);
+    return piece;
+  }
+  // Up to `length` bytes that the parser has not had yet, into `into`: how many.
+  std::size_t Serve(char* into, std::size_t length) noexcept {
+    const auto at = static_cast<std::size_t>(served_ - start_);
+    const std::size_t n = std::min(length, end_ - at);
+    if (n > 0) std::memcpy(into, bytes_.get() + at, n);
+    served_ += n;
+    return n;
+  }
+  bool Served() const noexcept { return served_ == start_ + end_; }
+
+  // Nothing before `offset` is wanted any more; never moves back.
+  void KeepFrom(std::uint64_t offset) noexcept { keepFrom_ = std::max(keepFrom_, offset); }
+  // Where the tag the parser stands in began: its '<', which no attribute value
+  // holds unescaped. None when that is not held.
+  std::optional<std::uint64_t> TagStart(std::uint64_t at) const noexcept {
+    if (at < start_ || at > start_ + end_) return std::nullopt;
+    const std::size_t found = std::string_view(bytes_.get(), end_).substr(0, at - start_).rfind('<');
+    if (found == std::string_view::npos) return std::nullopt;
+    return start_ + found;
+  }
+  // [from, to); empty when not held.
+  std::string_view Bytes(std::uint64_t from, std::uint64_t to) const noexcept {
+    if (from < start_ || to < from || to > start_ + end_) return {};
+    return std::string_view(bytes_.get() + (from - start_), to - from);
+  }
+
+ private:
+  static constexpr std::size_t kPiece = 64 * 1024;
+  bool sources_ = true;
+  std::unique_ptr<char[]> bytes_;
+  std::size_t capacity_ = 0;
+  std::size_t end_ = 0;          // bytes_[0, end_) are held
+  std::uint64_t start_ = 0;      // the offset of bytes_[0]
+  std::uint64_t served_ = 0;     // the offset of the first byte the parser has not had
+  std::uint64_t keepFrom_ = 0;   // at most where the next element taken can begin
+};
+
+// CDATA sections become plain text, as a transform would make them anyway.
+constexpr int kInputOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
+
 // Input parsers carry this mark; the entity loader refuses everything for them.
 struct InputParse {
   bool refusedDtd = false;
   bool namespaces = false;  // any namespace declared or used
   ElementEndObserver* observer = nullptr;
   std::exception_ptr observerFailure;  // thrown again once the parser is out
+  SourceWindow* window = nullptr;      // where elements may be taken as their source
+  std::optional<std::uint64_t> takenFrom;  // inside an element so taken: where it began
 };
 
-// Notes whether the document uses namespaces, then builds the element as usual.
+// A taken element whose start is not held: its end hands over no bytes.
+constexpr std::uint64_t kNotHeld = std::numeric_limits<std::uint64_t>::max();
+
+InputParse* MarkOf(void* ctx) { return static_cast<InputParse*>(static_cast<xmlParserCtxtPtr>(ctx)->_private); }
+
+// Where the parser stands in the input's bytes.
+std::uint64_t Offset(const xmlParserCtxt* ctxt) {
+  return ctxt->input->consumed + static_cast<std::uint64_t>(ctxt->input->cur - ctxt->input->base);
+}
+
+// Runs an observer call. Trap: nothing may leave through the parser; what the
+// observer throws is kept, the parse stopped, and it is thrown after.
+template <typename Call>
+void Observe(xmlParserCtxtPtr ctxt, InputParse& mark, const Call& call) {
+  if (mark.observerFailure) return;
+  try {
+    call(*mark.observer);
+  } catch (...) {
+    mark.observerFailure = std::current_exception();
+    xmlStopParser(ctxt);
+  }
+}
+
+// True where the element starting now is taken as its source bytes.
+bool TakenAsSource(xmlParserCtxtPtr ctxt, InputParse& mark, const StartTag& tag) {
+  SourceWindow* window = mark.window;
+  if (window == nullptr || !window->On() || mark.observer == nullptr) return false;
+  if (ctxt->input->buf == nullptr || ctxt->input->buf->encoder != nullptr || ctxt->inputNr != 1) {
+    window->Off();
+    return false;
+  }
+  bool taken = false;
+  Observe(ctxt, mark, [&](ElementEndObserver& observer) { taken = observer.TakesAsSource(tag); });
+  if (!taken) return false;
+  const std::optional<std::uint64_t> from = window->TagStart(Offset(ctxt));
+  if (from) window->KeepFrom(*from);
+  mark.takenFrom = from.value_or(kNotHeld);
+  return true;
+}
+
+// Notes whether the document uses namespaces, then builds the element as usual,
+// unless the observer takes it as its source.
 void StartElementNoticingNamespaces(void* ctx, const xmlChar* localname, const xmlChar* prefix,
                                     const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
                                     int attributeCount, int defaultedCount, const xmlChar** attributes) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
-  if (auto* mark = static_cast<InputParse*>(ctxt->_private)) {
+  if (InputParse* mark = MarkOf(ctx)) {
+    if (mark->takenFrom) {
+      Observe(ctxt, *mark, [](ElementEndObserver& observer) { observer.SourceHoldsMore(); });
+      return;
+    }
     bool used = uri != nullptr || namespaceCount > 0;
     for (int i = 0; !used && i < attributeCount; ++i) used = attributes[i * 5 + 2] != nullptr;
     mark->namespaces = mark->namespaces || used;
+    const StartTag tag{localname, prefix, uri, namespaceCount, attributeCount, attributes, ctxt->node};
+    if (TakenAsSource(ctxt, *mark, tag)) return;
+    if (mark->window != nullptr) mark->window->KeepFrom(Offset(ctxt));
   }
   xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount,
                         defaultedCount, attributes);
 }
 
-// Lets the observer see the element the parser has just closed.
+// Lets the observer see the element the parser has just closed, or the source of
+// the one it took.
 void EndElementObserved(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  InputParse* mark = MarkOf(ctx);
+  if (mark != nullptr && mark->takenFrom) {
+    const std::uint64_t from = *mark->takenFrom;
+    const std::uint64_t end = Offset(ctxt);
+    mark->takenFrom.reset();
+    std::string_view source = mark->window->Bytes(from, end);
+    if (source.size() < 2 || source.front() != '<' || source.back() != '>') source = {};
+    Observe(ctxt, *mark, [&](ElementEndObserver& observer) { observer.SourceEnded(source); });
+    mark->window->KeepFrom(end);
+    return;
+  }
   xmlNode* ended = ctxt->node;
   xmlSAX2EndElementNs(ctx, localname, prefix, uri);
-  auto* mark = static_cast<InputParse*>(ctxt->_private);
-  if (mark == nullptr || mark->observer == nullptr || ended == nullptr || mark->observerFailure) return;
-  try {
-    mark->observer->ElementEnded(ended);
-  } catch (...) {
-    // Never through the parser: kept, the parse stopped, thrown after it.
-    mark->observerFailure = std::current_exception();
-    xmlStopParser(ctxt);
+  if (mark == nullptr || mark->observer == nullptr || ended == nullptr) return;
+  if (mark->window != nullptr) mark->window->KeepFrom(Offset(ctxt));
+  Observe(ctxt, *mark, [&](ElementEndObserver& observer) { observer.ElementEnded(ended); });
+}
+
+// Text inside an element taken as its source is in its bytes already.
+void CharactersObserved(void* ctx, const xmlChar* text, int length) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  if (InputParse* mark = MarkOf(ctx)) {
+    if (mark->takenFrom) return;
+    if (mark->window != nullptr) mark->window->KeepFrom(Offset(ctxt));
   }
+  xmlSAX2Characters(ctx, text, length);
+}
+
+// A comment or processing instruction inside an element taken as its source is
+// more than text.
+bool HeldByTaken(void* ctx) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  InputParse* mark = MarkOf(ctx);
+  if (mark == nullptr) return false;
+  if (mark->takenFrom) {
+    Observe(ctxt, *mark, [](ElementEndObserver& observer) { observer.SourceHoldsMore(); });
+    return true;
+  }
+  if (mark->window != nullptr) mark->window->KeepFrom(Offset(ctxt));
+  return false;
+}
+void CommentObserved(void* ctx, const xmlChar* text) {
+  if (!HeldByTaken(ctx)) xmlSAX2Comment(ctx, text);
+}
+void InstructionObserved(void* ctx, const xmlChar* target, const xmlChar* data) {
+  if (!HeldByTaken(ctx)) xmlSAX2ProcessingInstruction(ctx, target, data);
 }
 
 // A document type declaration ends the parse at once: no entity of it is ever read.
@@ -89,6 +258,7 @@ bool EncodingContradictsMark(std::string_view bytes, const xmlChar* declared) {
 struct FileFeed {
   RegularFileReader file;
   AttributeScan bound;
+  SourceWindow window;
   std::string head;  // the first bytes, for the byte-order mark
   bool failed = false;  // a read error or too many attributes: no document
   std::exception_ptr failure;  // thrown again once the parser is out
@@ -99,23 +269,26 @@ struct FileFeed {
   }
 
   // Trap: a failed read looks like the end of the input to the parser, and a
-  // document may be complete by then; the caller must look at `failed`.
+  // document may be complete by then; the caller must look at `failed`. Each
+  // piece of the file passes the bound before the parser sees any of it.
   int Read(char* into, int length) noexcept {
     if (failed || length <= 0) return failed ? -1 : 0;
-    const long n = file.Read(into, static_cast<std::size_t>(length));
-    if (n < 0) {
-      failed = true;
-      return -1;
+    if (window.Served()) {
+      try {
+        const std::optional<std::string_view> piece = window.Fill(file);
+        if (!piece) {
+          failed = true;
+          return -1;
+        }
+        if (head.size() < 4) head.append(piece->substr(0, 4 - head.size()));
+        if (!bound.Feed(*piece)) failed = true;
+      } catch (...) {
+        failure = std::current_exception();  // never through the parser
+        failed = true;
+      }
+      if (failed) return -1;
     }
-    try {
-      const std::string_view piece(into, static_cast<std::size_t>(n));
-      if (head.size() < 4) head.append(piece.substr(0, 4 - head.size()));
-      if (!bound.Feed(piece)) failed = true;
-    } catch (...) {
-      failure = std::current_exception();  // never through the parser
-      failed = true;
-    }
-    return failed ? -1 : static_cast<int>(n);
+    return static_cast<int>(window.Serve(into, static_cast<std::size_t>(length)));
   }
   // What the parser left unread (nothing after a whole document but trailing
   // bytes it refused anyway) still counts for the bound, as when the file was read whole.
@@ -141,20 +314,25 @@ bool Refuse(Document& target, const std::wstring& name, const std::string& reaso
 // names the document in the reason for a refusal.
 template <typename Read>
 bool Parse(Document& target, const std::wstring& name, const char* encoding, LoadPolicy policy,
-           ElementEndObserver* observer, const Read& read, const std::function<std::string()>& refused,
-           const std::function<std::string_view()>& head) {
+           ElementEndObserver* observer, SourceWindow* window, const Read& read,
+           const std::function<std::string()>& refused, const std::function<std::string_view()>& head) {
   ErrorScope errors;
   ParserCtxtPtr ctxt(xmlNewParserCtxt());
   if (!ctxt) throw ComError(kEOutOfMemory);
   InputParse mark;
-  // CDATA sections become plain text, as a transform would make them anyway.
-  int options = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA;
+  int options = kInputOptions;
   if (policy == LoadPolicy::Input) {
     ctxt->_private = &mark;
     ctxt->sax->internalSubset = &RefuseDocumentType;
     ctxt->sax->startElementNs = &StartElementNoticingNamespaces;
     mark.observer = observer;
-    if (observer != nullptr) ctxt->sax->endElementNs = &EndElementObserved;
+    if (observer != nullptr) {
+      ctxt->sax->endElementNs = &EndElementObserved;
+      ctxt->sax->characters = &CharactersObserved;
+      ctxt->sax->comment = &CommentObserved;
+      ctxt->sax->processingInstruction = &InstructionObserved;
+      mark.window = window;
+    }
   } else {
     // Style sheets are the user's own files: entities are expanded (within the
     // library's amplification limits), external DTDs are not fetched.
@@ -178,8 +356,9 @@ bool Parse(Document& target, const std::wstring& name, const char* encoding, Loa
   return true;
 }
 
+// `sources`: the observer may take elements as their source bytes.
 bool ParseFile(Document& target, const std::wstring& path, LoadPolicy policy,
-               ElementEndObserver* observer = nullptr) {
+               ElementEndObserver* observer = nullptr, bool sources = false) {
   const std::wstring name = GetFileNamePart(path);
   FileFeed feed;
   if (!feed.file.Open(path)) return Refuse(target, name, feed.file.Refusal());
@@ -198,7 +377,8 @@ bool ParseFile(Document& target, const std::wstring& path, LoadPolicy policy,
     if (feed.failure) std::rethrow_exception(feed.failure);
     return feed.failed ? feed.Refusal() : std::string();
   };
-  return Parse(target, name, nullptr, policy, observer, read, refused,
+  if (!sources) feed.window.Off();
+  return Parse(target, name, nullptr, policy, observer, &feed.window, read, refused,
                [&] { return std::string_view(feed.head); });
 }
 
@@ -209,7 +389,7 @@ bool ParseBytes(Document& target, const std::string& bytes, const char* encoding
   const auto read = [&](xmlParserCtxt* ctxt, int options) {
     return xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, options);
   };
-  return Parse(target, {}, encoding, policy, nullptr, read, [] { return std::string(); },
+  return Parse(target, {}, encoding, policy, nullptr, nullptr, read, [] { return std::string(); },
                [&] { return std::string_view(bytes); });
 }
 
@@ -291,8 +471,16 @@ bool Load(const DocumentHandle& handle, const std::wstring& path, LoadPolicy pol
   }
 }
 
+DocPtr ParseSource(std::string_view source) {
+  if (source.size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
+  ErrorScope errors;  // collected, never reported: a failure sends the input another way
+  DocPtr parsed(xmlReadMemory(source.data(), static_cast<int>(source.size()), nullptr, "UTF-8", kInputOptions));
+  if (errors.OutOfMemory()) throw ComError(kEOutOfMemory);
+  return parsed;
+}
+
 bool LoadObserved(const DocumentHandle& handle, const std::wstring& path, ElementEndObserver& observer) {
-  return ParseFile(Require(handle), path, LoadPolicy::Input, &observer);
+  return ParseFile(Require(handle), path, LoadPolicy::Input, &observer, true);
 }
 
 std::wstring LoadRefusal(const DocumentHandle& handle) { return handle ? handle->refusal : std::wstring(); }

@@ -21,14 +21,34 @@
 
 namespace zantrel::xml {
 
+// An element's start tag as the parser reports it, before any node is made for
+// it; valid during the call.
+struct StartTag {
+  const xmlChar* name;
+  const xmlChar* prefix;
+  const xmlChar* uri;
+  int namespaceCount;
+  int attributeCount;
+  const xmlChar** attributes;  // five pointers per attribute: name, prefix, uri, value, value's end
+  xmlNode* parent;             // what it would be a child of; null for the top element
+};
+
 // Called for every element of an input as its end tag is parsed, with the element
 // still in the tree. It may free the element's content and attributes, or take the
 // element out of the tree and free it when it is not its parent's first or last
 // child. Trap: the parser keeps appending text to its current node's last child,
 // so a text node must never become a last child behind its back.
+//
+// In an input whose bytes are UTF-8 as they stand, each start tag is first offered
+// to TakesAsSource: an element taken so gets no node, nor does anything in it; its
+// source bytes, start tag to end tag, go to SourceEnded instead of ElementEnded.
+// Anything but text inside it goes to SourceHoldsMore, which must throw.
 class ElementEndObserver {
  public:
   virtual void ElementEnded(xmlNode* element) = 0;
+  virtual bool TakesAsSource(const StartTag&) { return false; }
+  virtual void SourceEnded(std::string_view) {}
+  virtual void SourceHoldsMore() {}
 
  protected:
   ~ElementEndObserver() = default;
@@ -36,6 +56,12 @@ class ElementEndObserver {
 
 // Load with the input policy, the same parser, options and refusals as Load.
 bool LoadObserved(const DocumentHandle& doc, const std::wstring& path, ElementEndObserver& observer);
+
+// An element's source bytes as SourceEnded hands them over, parsed on their own
+// with the options an input is read with, so the element is the one its input
+// holds; null where they do not parse so (the caller then reads the input
+// otherwise). Any thread.
+DocPtr ParseSource(std::string_view source);
 
 // A document parsed from bytes pushed to it piece by piece, as they become
 // known: bytes this back end wrote itself, with no document type and no
