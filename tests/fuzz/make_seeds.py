@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the fuzzer's seed corpus: pairs of the bundled and test documents, in
-the fuzzer's input layout (one split byte, the base, the added document)."""
+"""Writes the fuzzers' seed corpora: pairs of the bundled and test documents, in
+the merge target's input layout (one split byte, the base, the added document);
+and, given a third directory, single chats written every way for the chat-source
+target."""
 import itertools
 import os
 import sys
@@ -22,3 +24,18 @@ for i, (a, b) in enumerate(itertools.product(docs, repeat=2)):
     split = (len(a) * 255) // max(1, len(a) + len(b))
     with open(os.path.join(out, f"seed-{i:03d}"), "wb") as f:
         f.write(bytes([split]) + a + b)
+
+if len(sys.argv) > 3:
+    chats = [
+        b'<chat/>', b'<chat no="1"/>', b'<chat no="1">a</chat>',
+        b'<chat no="2" vpos="10" date="1785567602" mail="184 big" user_id="4113d0">\xe3\x81\x82 &lt;&amp;&gt; "\'</chat>',
+        b'<chat no="3" mail="a&amp;b&lt;&gt;&quot;\'">\t\n text</chat>',
+        b"<chat no='4'>single</chat>", b'<chat  no="5"/>', b'<chat no="6" />', b'<chat no = "7"/>',
+        b'<chat no="8"></chat>', b'<chat no="9">&apos;&quot;&#10;&#x3042;</chat>', b'<chat no="10" m="&#10;&#9;&#13;"/>',
+        b'<chat no="11">a\r\nb</chat>', b'<chat no="12"><![CDATA[<x>]]></chat>', b'<chat no="13">a > b</chat >',
+        b'<chat no="14" m="\xe8\x8a\xb1">\xf0\x9f\x98\x80</chat>', b'<chat no="15" m="a\tb"/>',
+    ]
+    os.makedirs(sys.argv[3], exist_ok=True)
+    for i, chat in enumerate(chats):
+        with open(os.path.join(sys.argv[3], f"chat-{i:02d}"), "wb") as f:
+            f.write(chat)
