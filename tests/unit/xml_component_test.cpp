@@ -331,6 +331,7 @@ TEST(ChatSource, CopiedAsItStandsWhereTheSerialiserWritesTheSame) {
       "<chat no=\"14\">x</chat >",
       "<chat no=\"15\" m=\"x>y\"/>",
       "<chat no = \"16\"/>",
+      "<chat >a=\"17\">b</chat>",
   };
   for (const std::string& source : cases) {
     for (const bool withEncoding : {true, false}) {

@@ -93,7 +93,8 @@ bool WrittenAsItStands(std::string_view source, bool rawNonAsciiValues) noexcept
     if (source[i] != ' ') return false;
     const std::size_t name = ++i;
     while (i < size && source[i] != '=') {
-      if (at(i) <= ' ') return false;  // a blank around '='
+      // A blank around '=', or no attribute at all: `<chat >a="1">` is text.
+      if (at(i) <= ' ' || source[i] == '>' || source[i] == '/' || source[i] == '"' || source[i] == '\'') return false;
       ++i;
     }
     if (i == name || i + 1 >= size || source[i + 1] != '"') return false;
