@@ -36,9 +36,21 @@ bool IsNamed(const xmlNode* node, const char* name) {
   return node != nullptr && node->type == XML_ELEMENT_NODE && xmlStrEqual(node->name, BAD_CAST name);
 }
 
+// What makes an element a comment and which attribute is its number, read alike
+// from a node and from a start tag. As the chat list matches names: an
+// unprefixed "chat" in any namespace, below the top element; its number is the
+// `no` attribute in no namespace.
+bool IsChatName(const xmlChar* name, const xmlChar* prefix) {
+  return prefix == nullptr && xmlStrEqual(name, BAD_CAST kChatName);
+}
+bool IsCommentPlace(const xmlNode* parent) { return parent != nullptr && parent->type == XML_ELEMENT_NODE; }
+bool IsNumberAttribute(const xmlChar* name, bool inNamespace) {
+  return !inNamespace && xmlStrEqual(name, BAD_CAST kNoName);
+}
+
 bool IsChat(const xmlNode* node) {
-  // As the chat list matches names: an unprefixed "chat" in any namespace.
-  return IsNamed(node, kChatName) && (node->ns == nullptr || node->ns->prefix == nullptr);
+  return node != nullptr && node->type == XML_ELEMENT_NODE &&
+         IsChatName(node->name, node->ns != nullptr ? node->ns->prefix : nullptr);
 }
 
 bool UsesNamespaces(const xmlNode* element) {
@@ -52,7 +64,7 @@ bool UsesNamespaces(const xmlNode* element) {
 // where it is one text, else into `scratch`.
 std::optional<std::string_view> NumberText(const xmlNode* chat, XmlCharPtr& scratch) {
   for (const xmlAttr* a = chat->properties; a != nullptr; a = a->next) {
-    if (a->ns != nullptr || !xmlStrEqual(a->name, BAD_CAST kNoName)) continue;
+    if (!IsNumberAttribute(a->name, a->ns != nullptr)) continue;
     const xmlNode* text = a->children;
     if (text != nullptr && text->type == XML_TEXT_NODE && text->next == nullptr && text->content != nullptr)
       return std::string_view(reinterpret_cast<const char*>(text->content));
@@ -81,7 +93,7 @@ class ChatStream final : public ElementEndObserver {
     if (UsesNamespaces(element)) throw NotReproducible{};
     // The comments are the chats below the top element; the top element itself is
     // never one, whatever its name.
-    if (!IsChat(element) || element->parent == nullptr || element->parent->type != XML_ELEMENT_NODE) return;
+    if (!IsChat(element) || !IsCommentPlace(element->parent)) return;
     // Only text inside: such a chat serialises the same at any level and layout,
     // and nothing in it is a chat of its own.
     for (const xmlNode* c = element->children; c != nullptr; c = c->next)
@@ -104,20 +116,19 @@ class ChatStream final : public ElementEndObserver {
   }
 
   bool TakesAsSource(const StartTag& tag) override {
-    if (tag.parent == nullptr || tag.parent->type != XML_ELEMENT_NODE || tag.prefix != nullptr ||
-        !xmlStrEqual(tag.name, BAD_CAST kChatName))
-      return false;
+    if (!IsChatName(tag.name, tag.prefix) || !IsCommentPlace(tag.parent)) return false;
     if (asNodes_ > 0) {
       --asNodes_;
       return false;
     }
-    // Whatever the node would be refused for is left to the node.
+    // Whatever the node would be refused for (UsesNamespaces, not under packet)
+    // is left to the node.
     if (tag.uri != nullptr || tag.namespaceCount > 0 || (base() && !UnderPacket(tag.parent))) return false;
     number_.reset();
     for (int i = 0; i < tag.attributeCount; ++i) {
-      const xmlChar* const* a = tag.attributes + i * 5;
+      const xmlChar* const* a = tag.attributes + i * 5;  // name, prefix, uri, value, value end
       if (a[2] != nullptr) return false;
-      if (!xmlStrEqual(a[0], BAD_CAST kNoName)) continue;
+      if (!IsNumberAttribute(a[0], false)) continue;
       const std::string_view value(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
       // Trap: the parser hands over '&' in a value as "&#38;", for the node to
       // resolve; only the node reads such a number.

@@ -128,6 +128,12 @@ std::uint64_t Offset(const xmlParserCtxt* ctxt) {
   return ctxt->input->consumed + static_cast<std::uint64_t>(ctxt->input->cur - ctxt->input->base);
 }
 
+// The bytes before where the parser stands are no longer wanted: nothing before
+// them is taken.
+void Passed(const xmlParserCtxt* ctxt, InputParse& mark) noexcept {
+  if (mark.window != nullptr) mark.window->KeepFrom(Offset(ctxt));
+}
+
 // Runs an observer call. Trap: nothing may leave through the parser; what the
 // observer throws is kept, the parse stopped, and it is thrown after.
 template <typename Call>
@@ -174,7 +180,7 @@ void StartElementNoticingNamespaces(void* ctx, const xmlChar* localname, const x
     mark->namespaces = mark->namespaces || used;
     const StartTag tag{localname, prefix, uri, namespaceCount, attributeCount, attributes, ctxt->node};
     if (TakenAsSource(ctxt, *mark, tag)) return;
-    if (mark->window != nullptr) mark->window->KeepFrom(Offset(ctxt));
+    Passed(ctxt, *mark);
   }
   xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount,
                         defaultedCount, attributes);
@@ -198,7 +204,7 @@ void EndElementObserved(void* ctx, const xmlChar* localname, const xmlChar* pref
   xmlNode* ended = ctxt->node;
   xmlSAX2EndElementNs(ctx, localname, prefix, uri);
   if (mark == nullptr || mark->observer == nullptr || ended == nullptr) return;
-  if (mark->window != nullptr) mark->window->KeepFrom(Offset(ctxt));
+  Passed(ctxt, *mark);
   Observe(ctxt, *mark, [&](ElementEndObserver& observer) { observer.ElementEnded(ended); });
 }
 
@@ -207,7 +213,7 @@ void CharactersObserved(void* ctx, const xmlChar* text, int length) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
   if (InputParse* mark = MarkOf(ctx)) {
     if (mark->takenFrom) return;
-    if (mark->window != nullptr) mark->window->KeepFrom(Offset(ctxt));
+    Passed(ctxt, *mark);
   }
   xmlSAX2Characters(ctx, text, length);
 }
@@ -222,7 +228,7 @@ bool HeldByTaken(void* ctx) {
     Observe(ctxt, *mark, [](ElementEndObserver& observer) { observer.SourceHoldsMore(); });
     return true;
   }
-  if (mark->window != nullptr) mark->window->KeepFrom(Offset(ctxt));
+  Passed(ctxt, *mark);
   return false;
 }
 void CommentObserved(void* ctx, const xmlChar* text) {
