@@ -3,6 +3,7 @@
 
 Usage:
   gen_workload.py OUTDIR --files F --chats C [--overlap 0.5] [--seed 1] [--big C2]
+                  [--quote single] [--encoding Shift_JIS]
   gen_workload.py OUTDIR ... --expect
 
 Writes OUTDIR/part_000.xml ... (F files of C chats each).  File k+1 begins with
@@ -13,6 +14,9 @@ increasing numbers (occasionally skipping a number).
 Prints a JSON summary on stdout (also saved as OUTDIR/expect.json); feed that
 file to check_output.py.  Expected numbers are stored as inclusive runs
 "expected_ranges": [[first, last], ...] in expected output order.
+--quote single  attribute values in single quotes (as some archives are written)
+--encoding Shift_JIS  files declared and written in Shift_JIS; characters it
+          cannot hold are written as character references
 --expect  writes nothing; prints the expected unique chat numbers, one per line
           (first file's chats in order, then the new ones of each later file).
 """
@@ -101,6 +105,8 @@ def main():
     ap.add_argument("--overlap", type=float, default=0.5)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--big", type=int, metavar="C2", default=None)
+    ap.add_argument("--quote", choices=["double", "single"], default="double")
+    ap.add_argument("--encoding", choices=["UTF-8", "Shift_JIS"], default="UTF-8")
     ap.add_argument("--expect", action="store_true")
     a = ap.parse_args()
     if a.chats < 1 or a.files < 1 or not 0.0 <= a.overlap <= 1.0 or (a.big is not None and a.big < 1):
@@ -128,6 +134,9 @@ def main():
     prev = []           # serialized chat lines of the previous file
     date = START_DATE
     total = 0
+    q = "'" if a.quote == "single" else '"'
+    chat_form = '<chat no="%d" vpos="%d" date="%d" user_id="%016x"%s>%s</chat>'.replace('"', q)
+    mail_form = ' mail="%s"'.replace('"', q)
     for k, (size, ov, nums) in enumerate(zip(sizes, ovs, new_nums)):
         lines = prev[len(prev) - ov:] if ov else []
         vpos = 0
@@ -137,15 +146,15 @@ def main():
             off = randint(0, pool_max)
             text = esc(pool[off:off + randint(5, 60)])
             r = rnd()
-            mail = (' mail="%s"' % MAILS[int(r * 80)]) if r < 0.1 else ""
-            lines.append('<chat no="%d" vpos="%d" date="%d" user_id="%016x"%s>%s</chat>'
-                         % (no, vpos, date, getrandbits(64), mail, text))
-        last_no = nums[-1] if nums else int(lines[-1][10:lines[-1].index('"', 10)])
-        head = ('<?xml version="1.0" encoding="UTF-8"?>\n<packet>\n'
+            mail = (mail_form % MAILS[int(r * 80)]) if r < 0.1 else ""
+            lines.append(chat_form % (no, vpos, date, getrandbits(64), mail, text))
+        last_no = nums[-1] if nums else int(lines[-1][10:lines[-1].index(q, 10)])
+        head = ('<?xml version="1.0" encoding="%s"?>\n<packet>\n'
                 '<thread thread="%d" last_res="%d" ticket="0x%08x" server_time="%d"/>\n'
-                % (THREAD_ID, last_no, getrandbits(32), date + 60))
+                % (a.encoding, THREAD_ID, last_no, getrandbits(32), date + 60))
         path = os.path.join(a.outdir, "part_%03d.xml" % k)
-        with open(path, "w", encoding="utf-8", newline="\n") as f:
+        with open(path, "w", encoding=a.encoding.lower().replace("-", "_"), errors="xmlcharrefreplace",
+                  newline="\n") as f:
             f.write(head + "\n".join(lines) + "\n</packet>\n")
         files.append({"path": path, "chats": len(lines), "overlap_with_previous": ov, "last_no": last_no})
         total += len(lines)

@@ -12,6 +12,8 @@ Workloads (generated with gen_workload.py, seed 1, overlap 0.5):
   W3  one file of 300,000 chats plus one small file of 2,000 chats (--big)
   W4  4 files x 250,000 chats (large files: memory against the output's size)
   W5  10 files x 500,000 chats (not run by default: needs several GiB for the peers)
+  W4Q W4 with attribute values in single quotes (chats the serialiser writes otherwise)
+  W4S W4 declared and written in Shift_JIS (read through an encoder)
 Tools, all on the same files in the same run, interleaved round by round:
   zantrel   the program (a snapshot of --bin and the convert.xsl beside it, so a
             rebuild during the run cannot change what is measured)
@@ -59,6 +61,10 @@ WORKLOADS = {
            "args": ["--chats", "300000", "--big", "2000"]},
     "W4": {"desc": "4 files x 250,000 chats, overlap 0.5", "args": ["--files", "4", "--chats", "250000"]},
     "W5": {"desc": "10 files x 500,000 chats, overlap 0.5", "args": ["--files", "10", "--chats", "500000"]},
+    "W4Q": {"desc": "4 files x 250,000 chats, overlap 0.5, single quotes",
+            "args": ["--files", "4", "--chats", "250000", "--quote", "single"]},
+    "W4S": {"desc": "4 files x 250,000 chats, overlap 0.5, Shift_JIS",
+            "args": ["--files", "4", "--chats", "250000", "--encoding", "Shift_JIS"]},
 }
 
 
