@@ -46,14 +46,13 @@ std::size_t SkipPlainText(std::string_view text, std::size_t i, std::size_t end)
   return i;
 }
 
-// Whether `text` at `at` begins with one of `escapes`; `at` moves past it.
-bool EscapeAt(std::string_view text, std::size_t& at, std::initializer_list<std::string_view> escapes) {
+// The length of the one of `escapes` that `text` holds at `at`; 0 for none.
+// (A length, not a moved index: an index taken by reference would keep the
+// scan's position in memory throughout.)
+std::size_t EscapeAt(std::string_view text, std::size_t at, std::initializer_list<std::string_view> escapes) {
   for (const std::string_view escape : escapes)
-    if (text.substr(at, escape.size()) == escape) {
-      at += escape.size() - 1;  // the loop steps past the last byte
-      return true;
-    }
-  return false;
+    if (text.substr(at, escape.size()) == escape) return escape.size();
+  return 0;
 }
 
 }  // namespace
@@ -70,8 +69,10 @@ bool WrittenAsItStands(std::string_view source, bool rawNonAsciiValues) noexcept
     bool text[256] = {};
     bool value[256] = {};
     bool valueAscii[256] = {};
+    bool name[256] = {};
     constexpr Stops() {
       for (int c = 0; c < 256; ++c) {
+        name[c] = c <= ' ' || c == '=' || c == '>' || c == '/' || c == '"' || c == '\'';
         text[c] = c == '&' || c == '<' || c == '>' || c == '\r';
         value[c] = c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"';
         valueAscii[c] = value[c] || c >= 0x80;
@@ -92,17 +93,16 @@ bool WrittenAsItStands(std::string_view source, bool rawNonAsciiValues) noexcept
     if (source[i] == '/') return i + 2 == size && source[i + 1] == '>';
     if (source[i] != ' ') return false;
     const std::size_t name = ++i;
-    while (i < size && source[i] != '=') {
-      // A blank around '=', or no attribute at all: `<chat >a="1">` is text.
-      if (at(i) <= ' ' || source[i] == '>' || source[i] == '/' || source[i] == '"' || source[i] == '\'') return false;
-      ++i;
-    }
-    if (i == name || i + 1 >= size || source[i + 1] != '"') return false;
+    while (i < size && !stops.name[at(i)]) ++i;
+    // A blank around '=', or no attribute at all: `<chat >a="1">` is text.
+    if (i == name || i + 1 >= size || source[i] != '=' || source[i + 1] != '"') return false;
     for (i += 2;; ++i) {
       while (i < size && !valueStops[at(i)]) ++i;
       if (i >= size) return false;
       if (source[i] == '"') break;
-      if (source[i] != '&' || !EscapeAt(source, i, {"&amp;", "&lt;", "&gt;", "&quot;"})) return false;
+      const std::size_t escape = EscapeAt(source, i, {"&amp;", "&lt;", "&gt;", "&quot;"});
+      if (escape == 0) return false;
+      i += escape - 1;  // the loop steps past the last byte
     }
     ++i;  // the closing quote
   }
@@ -114,7 +114,9 @@ bool WrittenAsItStands(std::string_view source, bool rawNonAsciiValues) noexcept
     i = SkipPlainText(source, i, end);
     while (i < end && !stops.text[at(i)]) ++i;
     if (i == end) return true;
-    if (source[i] != '&' || !EscapeAt(source, i, {"&amp;", "&lt;", "&gt;"})) return false;
+    const std::size_t escape = EscapeAt(source, i, {"&amp;", "&lt;", "&gt;"});
+    if (escape == 0) return false;
+    i += escape - 1;  // the loop steps past the last byte
   }
 }
 
