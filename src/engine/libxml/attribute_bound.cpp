@@ -76,21 +76,24 @@ bool AttributeScan::Feed(std::string_view bytes) {
       // A unit cut by the end of the last piece is completed first; a unit cut by
       // the end of the document is never seen, as the parser never sees it.
       projected_.clear();
-      const auto unit = [&](std::string_view u) {
+      const auto unit = [&](const char* u) {
         bool ascii = static_cast<unsigned char>(u[low_]) < 0x80;
         for (std::size_t k = 0; ascii && k < width_; ++k) ascii = k == low_ || u[k] == 0;
-        projected_.push_back(ascii ? u[low_] : '\x80');
+        return ascii ? u[low_] : '\x80';
       };
       if (!head_.empty()) {
         const std::size_t take = std::min(bytes.size(), width_ - head_.size());
         head_.append(bytes.substr(0, take));
         bytes.remove_prefix(take);
         if (head_.size() < width_) return true;
-        unit(head_);
+        projected_.push_back(unit(head_.data()));
         head_.clear();
       }
       const std::size_t whole = bytes.size() / width_ * width_;
-      for (std::size_t i = 0; i < whole; i += width_) unit(bytes.substr(i, width_));
+      const std::size_t before = projected_.size();
+      projected_.resize(before + whole / width_);
+      char* out = projected_.data() + before;
+      for (std::size_t i = 0; i < whole; i += width_) *out++ = unit(bytes.data() + i);
       head_.assign(bytes.substr(whole));
       Scan(projected_);
       break;
