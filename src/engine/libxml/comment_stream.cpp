@@ -121,14 +121,12 @@ class ChatStream final : public ElementEndObserver {
       --asNodes_;
       return false;
     }
-    // Whatever the node would be refused for (UsesNamespaces, not under packet)
-    // is left to the node.
-    if (tag.uri != nullptr || tag.namespaceCount > 0 || (base() && !UnderPacket(tag.parent))) return false;
+    // A base chat the node would be refused for is left to the node.
+    if (base() && !UnderPacket(tag.parent)) return false;
     number_.reset();
     for (int i = 0; i < tag.attributeCount; ++i) {
       const xmlChar* const* a = tag.attributes + i * 5;  // name, prefix, uri, value, value end
-      if (a[2] != nullptr) return false;
-      if (!IsNumberAttribute(a[0], false)) continue;
+      if (!IsNumberAttribute(a[0], a[2] != nullptr)) continue;
       const std::string_view value(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
       // Trap: the parser hands over '&' in a value as "&#38;", for the node to
       // resolve; only the node reads such a number.

@@ -8,13 +8,12 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <limits>
-#include <memory>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,16 +31,16 @@ namespace {
 
 // An input's bytes as read from its file, in large pieces, from the first one
 // still wanted to the last one read; the parser is served from here. Where
-// elements are taken as their source the bytes stay until no element that may
-// still be taken can begin before them, so such an element is copied as it
+// elements may be taken as their source the bytes stay until no element that
+// may still be taken can begin before them, so such an element is copied as it
 // stands. Offsets count from the file's first byte; they are the parser's own
 // while it converts nothing.
 class SourceWindow {
  public:
-  bool On() const noexcept { return sources_; }
-  // No element is taken: bytes go once served (also when the input is converted
-  // as it is read, so that its bytes are not the parser's).
-  void Off() noexcept { sources_ = false; }
+  bool Sources() const noexcept { return sources_; }
+  // Elements may be taken: bytes stay until KeepFrom passes them. Trap: only
+  // where the handlers call KeepFrom, else the window would hold the whole file.
+  void SetSources(bool sources) noexcept { sources_ = sources; }
 
   // Reads the next piece of `file` onto the end: the piece (empty at the end), or
   // none on a read error.
@@ -96,7 +95,7 @@ class SourceWindow {
 
  private:
   static constexpr std::size_t kPiece = 64 * 1024;
-  bool sources_ = true;
+  bool sources_ = false;  // off: bytes go once served
   std::unique_ptr<char[]> bytes_;
   std::size_t capacity_ = 0;
   std::size_t end_ = 0;          // bytes_[0, end_) are held
@@ -117,9 +116,6 @@ struct InputParse {
   SourceWindow* window = nullptr;      // where elements may be taken as their source
   std::optional<std::uint64_t> takenFrom;  // inside an element so taken: where it began
 };
-
-// A taken element whose start is not held: its end hands over no bytes.
-constexpr std::uint64_t kNotHeld = std::numeric_limits<std::uint64_t>::max();
 
 InputParse* MarkOf(void* ctx) { return static_cast<InputParse*>(static_cast<xmlParserCtxtPtr>(ctx)->_private); }
 
@@ -147,25 +143,28 @@ void Observe(xmlParserCtxtPtr ctxt, InputParse& mark, const Call& call) {
   }
 }
 
-// True where the element starting now is taken as its source bytes.
+// True where the element starting now is taken as its source bytes. One whose
+// start is not held (never seen) is left to the node.
 bool TakenAsSource(xmlParserCtxtPtr ctxt, InputParse& mark, const StartTag& tag) {
   SourceWindow* window = mark.window;
-  if (window == nullptr || !window->On() || mark.observer == nullptr) return false;
+  if (window == nullptr || !window->Sources()) return false;
   if (ctxt->input->buf == nullptr || ctxt->input->buf->encoder != nullptr || ctxt->inputNr != 1) {
-    window->Off();
+    window->SetSources(false);  // the parser's bytes are not the file's
     return false;
   }
+  const std::optional<std::uint64_t> from = window->TagStart(Offset(ctxt));
+  if (!from) return false;
   bool taken = false;
   Observe(ctxt, mark, [&](ElementEndObserver& observer) { taken = observer.TakesAsSource(tag); });
   if (!taken) return false;
-  const std::optional<std::uint64_t> from = window->TagStart(Offset(ctxt));
-  if (from) window->KeepFrom(*from);
-  mark.takenFrom = from.value_or(kNotHeld);
+  window->KeepFrom(*from);
+  mark.takenFrom = *from;
   return true;
 }
 
 // Notes whether the document uses namespaces, then builds the element as usual,
-// unless the observer takes it as its source.
+// unless the observer takes it as its source. An element that uses namespaces is
+// never offered: the node decides what becomes of it.
 void StartElementNoticingNamespaces(void* ctx, const xmlChar* localname, const xmlChar* prefix,
                                     const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
                                     int attributeCount, int defaultedCount, const xmlChar** attributes) {
@@ -178,8 +177,7 @@ void StartElementNoticingNamespaces(void* ctx, const xmlChar* localname, const x
     bool used = uri != nullptr || namespaceCount > 0;
     for (int i = 0; !used && i < attributeCount; ++i) used = attributes[i * 5 + 2] != nullptr;
     mark->namespaces = mark->namespaces || used;
-    const StartTag tag{localname, prefix, uri, namespaceCount, attributeCount, attributes, ctxt->node};
-    if (TakenAsSource(ctxt, *mark, tag)) return;
+    if (!used && TakenAsSource(ctxt, *mark, {localname, prefix, attributeCount, attributes, ctxt->node})) return;
     Passed(ctxt, *mark);
   }
   xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount,
@@ -198,7 +196,7 @@ void EndElementObserved(void* ctx, const xmlChar* localname, const xmlChar* pref
     std::string_view source = mark->window->Bytes(from, end);
     if (source.size() < 2 || source.front() != '<' || source.back() != '>') source = {};
     Observe(ctxt, *mark, [&](ElementEndObserver& observer) { observer.SourceEnded(source); });
-    mark->window->KeepFrom(end);
+    Passed(ctxt, *mark);
     return;
   }
   xmlNode* ended = ctxt->node;
@@ -338,6 +336,7 @@ bool Parse(Document& target, const std::wstring& name, const char* encoding, Loa
       ctxt->sax->comment = &CommentObserved;
       ctxt->sax->processingInstruction = &InstructionObserved;
       mark.window = window;
+      if (window != nullptr) window->SetSources(true);  // the handlers above pass its bytes
     }
   } else {
     // Style sheets are the user's own files: entities are expanded (within the
@@ -362,9 +361,8 @@ bool Parse(Document& target, const std::wstring& name, const char* encoding, Loa
   return true;
 }
 
-// `sources`: the observer may take elements as their source bytes.
 bool ParseFile(Document& target, const std::wstring& path, LoadPolicy policy,
-               ElementEndObserver* observer = nullptr, bool sources = false) {
+               ElementEndObserver* observer = nullptr) {
   const std::wstring name = GetFileNamePart(path);
   FileFeed feed;
   if (!feed.file.Open(path)) return Refuse(target, name, feed.file.Refusal());
@@ -383,7 +381,6 @@ bool ParseFile(Document& target, const std::wstring& path, LoadPolicy policy,
     if (feed.failure) std::rethrow_exception(feed.failure);
     return feed.failed ? feed.Refusal() : std::string();
   };
-  if (!sources) feed.window.Off();
   return Parse(target, name, nullptr, policy, observer, &feed.window, read, refused,
                [&] { return std::string_view(feed.head); });
 }
@@ -486,7 +483,7 @@ DocPtr ParseSource(std::string_view source) {
 }
 
 bool LoadObserved(const DocumentHandle& handle, const std::wstring& path, ElementEndObserver& observer) {
-  return ParseFile(Require(handle), path, LoadPolicy::Input, &observer, true);
+  return ParseFile(Require(handle), path, LoadPolicy::Input, &observer);
 }
 
 std::wstring LoadRefusal(const DocumentHandle& handle) { return handle ? handle->refusal : std::wstring(); }

@@ -26,8 +26,6 @@ namespace zantrel::xml {
 struct StartTag {
   const xmlChar* name;
   const xmlChar* prefix;
-  const xmlChar* uri;
-  int namespaceCount;
   int attributeCount;
   const xmlChar** attributes;  // five pointers per attribute: name, prefix, uri, value, value's end
   xmlNode* parent;             // what it would be a child of; null for the top element
@@ -39,8 +37,8 @@ struct StartTag {
 // child. Trap: the parser keeps appending text to its current node's last child,
 // so a text node must never become a last child behind its back.
 //
-// In an input whose bytes are UTF-8 as they stand, each start tag is first offered
-// to TakesAsSource: an element taken so gets no node, nor does anything in it; its
+// In an input whose bytes are UTF-8 as they stand, each start tag that uses no
+// namespace is first offered to TakesAsSource: an element taken so gets no node, nor does anything in it; its
 // source bytes, start tag to end tag, go to SourceEnded instead of ElementEnded.
 // Anything but text inside it goes to SourceHoldsMore, which must throw.
 class ElementEndObserver {
